@@ -1,0 +1,22 @@
+#pragma once
+#include <string>
+
+#include "Marl/Base/Export.h"
+
+namespace Marl { namespace Base {
+
+enum STR_TYPE : int {
+    STR_TYPE_BYTES = 0,
+    STR_TYPE_UTF8 = 65001, // the UTF-8 code page: length counts characters
+};
+
+namespace StringUtil {
+
+MARL_API std::string str_fmt(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Length of the text: UTF-8 characters for STR_TYPE_UTF8, bytes for any other type.
+MARL_API int str_len(const std::string& text, int type);
+// True for control characters, the characters \ / : * ? " < > | and malformed UTF-8.
+MARL_API bool ContainsIllegalCharacters(const std::string& text);
+
+} // namespace StringUtil
+}} // namespace Marl::Base

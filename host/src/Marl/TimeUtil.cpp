@@ -1,0 +1,29 @@
+#include "Marl/Base/TimeUtil.h"
+
+namespace Marl { namespace Base { namespace TimeUtil {
+
+std::string TimeT2StrUTCDatetime(time_t t)
+{
+    tm utc{};
+    if (gmtime_r(&t, &utc) == nullptr) {
+        return std::string();
+    }
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
+
+bool TimeT2LocalTime(std::string& out, int& bias, time_t t)
+{
+    tm local{};
+    if (localtime_r(&t, &local) == nullptr) {
+        return false;
+    }
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    out = text;
+    bias = static_cast<int>(local.tm_gmtoff / 60);
+    return true;
+}
+
+}}} // namespace Marl::Base::TimeUtil

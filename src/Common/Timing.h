@@ -1,0 +1,23 @@
+#pragma once
+// Every timing of the plug-in's behaviour, in one place.
+#include <cstdint>
+
+namespace iobox {
+
+constexpr uint32_t kPollPeriodMs = 5000;          // pause between two input polls of a device
+constexpr uint32_t kConnectSettleMs = 1000;       // wait after a connect before the first use
+constexpr uint32_t kOfflineRetrySeconds = 15;     // wait between reconnect attempts while offline
+constexpr int kFailedChecksBeforeOffline = 3;     // consecutive failed checks that make a device offline
+constexpr uint32_t kDefaultNetworkTimeoutMs = 10000; // connect, send and receive time-outs
+constexpr uint64_t kSlowShutdownStepMs = 50;      // a shutdown step slower than this is reported
+
+// Timings of one Modbus connection. Production code always uses the defaults; tests and
+// benchmarks shorten them through the connection manager.
+struct ModbusTiming {
+    uint32_t pollPeriodMs = kPollPeriodMs;
+    uint32_t connectSettleMs = kConnectSettleMs;
+    uint32_t offlineRetrySeconds = kOfflineRetrySeconds;
+    int failedChecksBeforeOffline = kFailedChecksBeforeOffline;
+};
+
+} // namespace iobox
