@@ -1,0 +1,61 @@
+#pragma once
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "Common/LazySingleton.h"
+#include "Common/Timing.h"
+#include "Communication/ModbusComm/TCPConnManager/ModbusTypes.h"
+#include "Marl/Base/Noncopyable.h"
+
+namespace Marl { namespace Net { struct TcpConnectParam; } }
+
+namespace iobox {
+
+class CModbusTCPConn;
+
+// The process-wide registry of Modbus connections by handle, with each device's guid beside
+// its handle. Two locks, never held together nor across a callback, a stop or a host call.
+class CTCPConnMgr : public Marl::Base::CNoncopyable {
+public:
+    static CTCPConnMgr* Instance();
+
+    // Connects and starts polling a new connection; its handle (>= 1) or -1.
+    int RequestLogin(const Marl::Net::TcpConnectParam& param, int inputNum, int outputNum, int inputType,
+                     int companyType);
+    void SaveAdamDeviceGuid(int handle, const DeviceGuidInfo& info);
+    std::shared_ptr<CModbusTCPConn> GetConn(int handle);
+    // Removes the connection and stops its polling before returning.
+    bool Logout(int handle);
+    void SetAlarmCallback(AlarmCallback callback, void* userData);
+    // Called from a connection's poll thread for an input in alarm.
+    void ShowAlarm(CModbusTCPConn* conn, ModbusAlarmInfo* info);
+    // Called from a connection's poll thread: 1 back online, 2 offline.
+    void ReportDeviceStatus(CModbusTCPConn* conn, int status);
+
+    // Timings of connections created from now on; tests and benchmarks only.
+    void SetTiming(const ModbusTiming& timing);
+    ModbusTiming GetTiming() const;
+
+    ~CTCPConnMgr();
+
+private:
+    friend class LazySingleton<CTCPConnMgr>;
+    CTCPConnMgr() = default;
+    // Handle of the connection, -1 when it is not registered (under the connection lock).
+    int FindHandle(const CModbusTCPConn* conn);
+
+    std::map<int, std::shared_ptr<CModbusTCPConn>> m_conns;
+    std::map<int, DeviceGuidInfo> m_records;
+    std::mutex m_recordMutex;
+    int m_lastHandle = 0;
+    std::mutex m_connMutex;
+    std::atomic<AlarmCallback> m_callback{nullptr};
+    std::atomic<void*> m_userData{nullptr};
+
+    mutable std::mutex m_timingMutex;
+    ModbusTiming m_timing;
+};
+
+} // namespace iobox
