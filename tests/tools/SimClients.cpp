@@ -58,16 +58,17 @@ std::vector<std::uint8_t> RawClient::Read(std::size_t count, std::chrono::millis
 {
     std::vector<std::uint8_t> out;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    // Every round either reads, sees the end, or uses up part of the time-out.
+    // Every round reads, sees the end, or ends with the time-out (a zero time-out still looks once).
     for (int round = 0; round < 10000 && fd_ >= 0 && out.size() < count && !eof_; ++round) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now()).count();
-        if (left <= 0) {
-            break;
-        }
+        const auto left = std::max<long long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now()).count());
         pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(left)) <= 0) {
+        const int ready = ::poll(&p, 1, static_cast<int>(left));
+        if (ready < 0 && errno == EINTR) {
             continue;
+        }
+        if (ready <= 0) {
+            break;
         }
         std::uint8_t buf[512];
         const std::size_t want = std::min(sizeof(buf), count - out.size());

@@ -148,7 +148,7 @@ bool IsLoopbackHost(const std::string& host)
     return LoopbackAddress(host, 0, addr, len, error);
 }
 
-// Everything behind the public class. Members marked "loop" belong to the server thread while
+// Everything behind the public class. The members under "loop" belong to the server thread while
 // it runs and to the caller holding controlMutex_ otherwise.
 class IOBoxSimulator::Server {
 public:
@@ -189,6 +189,19 @@ public:
     std::atomic<int> maxClients_{0};
     std::atomic<bool> silent_{false};
     std::atomic<bool> refusing_{false};
+    struct FaultSnapshot {
+        bool silent;
+        bool garbage;
+        int exceptionCode;
+        bool truncate;
+        bool oversize;
+        long long stallMs;
+    };
+    FaultSnapshot Faults() const
+    {
+        return {silent_.load(), garbage_.load(), exceptionCode_.load(), truncate_.load(), oversize_.load(),
+                stallMs_.load()};
+    }
 
     // ---- control ----
     std::mutex controlMutex_;                 // Start, Stop and commands from other threads
@@ -259,7 +272,7 @@ public:
     void HandleRequest(Client& c, const std::uint8_t* frame, std::size_t length);
     bool CaptureReply(int sent, std::vector<std::uint8_t>& reply);
     std::vector<std::uint8_t> MakeGarbage();
-    void Deliver(Client& c, std::vector<std::uint8_t> bytes, bool closeAfter);
+    void Deliver(Client& c, std::vector<std::uint8_t> bytes, bool closeAfter, long long stallMs);
     void QueueOut(Client& c, const std::vector<std::uint8_t>& bytes, bool closeAfter);
     // Sends what it can; false when the client was closed.
     bool Flush(Client& c);
@@ -745,6 +758,9 @@ std::vector<std::uint8_t> IOBoxSimulator::Server::MakeGarbage()
 
 void IOBoxSimulator::Server::HandleRequest(Client& c, const std::uint8_t* frame, std::size_t length)
 {
+    // The faults are fixed before the request is counted, so a caller that waits for the count
+    // and then switches a fault never changes how this request is answered.
+    const FaultSnapshot faults = Faults();
     RequestInfo info;
     info.connectionId = c.id;
     info.transaction = Be16(frame);
@@ -765,7 +781,7 @@ void IOBoxSimulator::Server::HandleRequest(Client& c, const std::uint8_t* frame,
             SetError("request observer threw");
         }
     }
-    if (silent_.load()) {
+    if (faults.silent) {
         return;
     }
 
@@ -775,11 +791,11 @@ void IOBoxSimulator::Server::HandleRequest(Client& c, const std::uint8_t* frame,
     const int reqLength = static_cast<int>(length);
 
     std::vector<std::uint8_t> reply;
-    if (garbage_.load()) {
-        Deliver(c, MakeGarbage(), false);
+    if (faults.garbage) {
+        Deliver(c, MakeGarbage(), false, faults.stallMs);
         return;
     }
-    const int code = exceptionCode_.load();
+    const int code = faults.exceptionCode;
     bool normal = false;
     if (code != 0) {
         if (!CaptureReply(modbus_reply_exception(ctx_, req.data(), static_cast<unsigned>(code)), reply)) {
@@ -798,23 +814,22 @@ void IOBoxSimulator::Server::HandleRequest(Client& c, const std::uint8_t* frame,
         return;
     }
     const std::uint8_t fc = reply[7];
-    if (normal && oversize_.load() && (fc == MODBUS_FC_READ_COILS || fc == MODBUS_FC_READ_DISCRETE_INPUTS)) {
+    if (normal && faults.oversize && (fc == MODBUS_FC_READ_COILS || fc == MODBUS_FC_READ_DISCRETE_INPUTS)) {
         reply[8] = static_cast<std::uint8_t>(std::min(255, reply[8] + 4));
     }
     bool closeAfter = false;
-    if (truncate_.load()) {
+    if (faults.truncate) {
         // Keep the head and about half of the body; at least one body byte is always missing.
         const std::size_t body = reply.size() - 6;
         reply.resize(6 + body / 2);
         closeAfter = true;
         c.ignoring = true;
     }
-    Deliver(c, std::move(reply), closeAfter);
+    Deliver(c, std::move(reply), closeAfter, faults.stallMs);
 }
 
-void IOBoxSimulator::Server::Deliver(Client& c, std::vector<std::uint8_t> bytes, bool closeAfter)
+void IOBoxSimulator::Server::Deliver(Client& c, std::vector<std::uint8_t> bytes, bool closeAfter, long long stall)
 {
-    const long long stall = stallMs_.load();
     if (stall <= 0 && c.delayed.empty()) {
         QueueOut(c, bytes, closeAfter);
         return;
