@@ -64,7 +64,7 @@ public:
     // Closes every socket and joins the server thread; safe to call repeatedly.
     void Stop();
     bool Running() const;
-    std::uint16_t Port() const;
+    std::uint16_t Port() const;   // the listening port; 0 before the first Start()
     const SimulatorConfig& Config() const { return config_; }
     std::string LastError() const;
     // First coil address (0 or 16, by company type).
