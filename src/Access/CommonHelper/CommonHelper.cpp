@@ -22,25 +22,25 @@ constexpr unsigned int kAliasLengthLimit = 64;
 bool IsStreamSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 // One piece read as `stream >> unsigned` reads it, without the stream and its locale.
-unsigned int ReadUnsignedLikeStream(const std::string& text, std::size_t begin, std::size_t end)
+unsigned int ReadUnsignedLikeStream(const std::string& piece)
 {
     constexpr uint64_t kMax = std::numeric_limits<unsigned int>::max();
-    std::size_t i = begin;
-    while (i < end && IsStreamSpace(text[i])) {
+    std::size_t i = 0;
+    while (i < piece.size() && IsStreamSpace(piece[i])) {
         ++i;
     }
     bool negative = false;
-    if (i < end && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
+    if (i < piece.size() && (piece[i] == '+' || piece[i] == '-')) {
+        negative = piece[i] == '-';
         ++i;
     }
     uint64_t magnitude = 0;
     bool anyDigit = false;
     bool overflow = false;
-    for (; i < end && text[i] >= '0' && text[i] <= '9'; ++i) {
+    for (; i < piece.size() && piece[i] >= '0' && piece[i] <= '9'; ++i) {
         anyDigit = true;
         if (!overflow) {
-            magnitude = magnitude * 10 + static_cast<uint64_t>(text[i] - '0');
+            magnitude = magnitude * 10 + static_cast<uint64_t>(piece[i] - '0');
             overflow = magnitude > kMax;
         }
     }
@@ -187,9 +187,9 @@ bool CheckStringValid(const std::string& text, unsigned int limit, bool refuseIl
     return !(refuseIllegal && Marl::Base::StringUtil::ContainsIllegalCharacters(text));
 }
 
-std::vector<unsigned int> SplitToUInts(const std::string& text, char separator)
+std::vector<std::string> SplitNonEmpty(const std::string& text, char separator)
 {
-    std::vector<unsigned int> values;
+    std::vector<std::string> pieces;
     std::size_t begin = 0;
     while (begin <= text.size()) {
         std::size_t end = text.find(separator, begin);
@@ -197,9 +197,18 @@ std::vector<unsigned int> SplitToUInts(const std::string& text, char separator)
             end = text.size();
         }
         if (end > begin) {
-            values.push_back(ReadUnsignedLikeStream(text, begin, end));
+            pieces.push_back(text.substr(begin, end - begin));
         }
         begin = end + 1;
+    }
+    return pieces;
+}
+
+std::vector<unsigned int> SplitToUInts(const std::string& text, char separator)
+{
+    std::vector<unsigned int> values;
+    for (const std::string& piece : SplitNonEmpty(text, separator)) {
+        values.push_back(ReadUnsignedLikeStream(piece));
     }
     return values;
 }

@@ -31,6 +31,9 @@ bool IsValidIpAddress(const std::string& address);
 // when `refuseIllegal` is set, free of the characters the host refuses in names.
 bool CheckStringValid(const std::string& text, unsigned int limit, bool refuseIllegal);
 
+// The non-empty pieces of the text between separators, in order.
+std::vector<std::string> SplitNonEmpty(const std::string& text, char separator);
+
 // Cuts the text at every separator, skipping empty pieces, and reads every piece as an
 // unsigned decimal number the way a formatted input stream does: leading white space skipped,
 // reading stops at the first non-digit, no digits gives 0, a leading '-' wraps, too large a

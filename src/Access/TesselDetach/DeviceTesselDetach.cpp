@@ -351,19 +351,7 @@ template bool ProcessLoginParam<ModifyDeviceRequestInfo>(std::shared_ptr<dam::CB
 
 std::vector<std::string> SplitToStrings(const std::string& text, char separator)
 {
-    std::vector<std::string> pieces;
-    std::size_t begin = 0;
-    while (begin <= text.size()) {
-        std::size_t end = text.find(separator, begin);
-        if (end == std::string::npos) {
-            end = text.size();
-        }
-        if (end > begin) {
-            pieces.push_back(text.substr(begin, end - begin));
-        }
-        begin = end + 1;
-    }
-    return pieces;
+    return SplitNonEmpty(text, separator);
 }
 
 bool EncryptPassword(std::string& out, const std::string& storedPassword, const std::string& userSession)
