@@ -8,7 +8,7 @@ namespace proto {
 
 // The host's JSON document. Values are addressed by slash paths ("/AddByAddress/Port"):
 // empty pieces are ignored, a numeric piece indexes an array. Nodes are opaque handles that
-// stay valid while the document lives (until clear or set_str); a null node is the root.
+// stay valid while the document lives (until clear, set_str or copy); a null node is the root.
 //
 // Getters return their default when the path is absent or holds another JSON type; integer
 // getters accept any integer that fits 32 bits (an unsigned value above INT_MAX wraps).

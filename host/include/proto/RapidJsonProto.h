@@ -8,7 +8,9 @@
 
 namespace proto {
 
-// IProto on RapidJSON. Created empty (an empty object).
+// IProto on RapidJSON. Created empty (an empty object). One thread at a time.
+// Node handles stay valid while the document lives; clear, and a successful set_str or copy,
+// invalidate them (the handles' memory is given back).
 class MARL_API CRapidJsonProto : public IProto {
 public:
     CRapidJsonProto();

@@ -24,35 +24,43 @@ void CTMTask::Exec()
     }
 }
 
-// One named worker: a queue run in posting order by one thread.
+// One named worker: a queue run in posting order by one thread. The queue lives in a state
+// the thread co-owns, so a thread released from one of its own tasks (and therefore detached)
+// never touches freed memory.
 class CWorkerThread {
 public:
-    CWorkerThread(std::string name, unsigned int id) : m_name(std::move(name)), m_id(id)
+    CWorkerThread(std::string name, unsigned int id) : m_state(std::make_shared<State>()), m_id(id)
     {
-        m_thread = std::thread([this] { Loop(); });
+        m_state->name = std::move(name);
+        m_thread = std::thread([state = m_state] { Loop(*state); });
     }
 
     ~CWorkerThread() { Finish(); }
 
     unsigned int Id() const { return m_id; }
 
-    void Post(std::shared_ptr<CTMTask> task)
+    // False once the worker is finishing: the task would never run.
+    bool Post(std::shared_ptr<CTMTask> task)
     {
         {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_queue.push_back(std::move(task));
+            std::lock_guard<std::mutex> lock(m_state->mutex);
+            if (m_state->stopping) {
+                return false;
+            }
+            m_state->queue.push_back(std::move(task));
         }
-        m_cv.notify_one();
+        m_state->cv.notify_one();
+        return true;
     }
 
     // Runs what is queued, then ends the thread.
     void Finish()
     {
         {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_stopping = true;
+            std::lock_guard<std::mutex> lock(m_state->mutex);
+            m_state->stopping = true;
         }
-        m_cv.notify_one();
+        m_state->cv.notify_one();
         if (m_thread.joinable()) {
             if (m_thread.get_id() == std::this_thread::get_id()) {
                 m_thread.detach(); // released from one of its own tasks
@@ -63,32 +71,36 @@ public:
     }
 
 private:
-    void Loop()
+    struct State {
+        std::string name;
+        std::mutex mutex;
+        std::condition_variable cv;
+        std::deque<std::shared_ptr<CTMTask>> queue;
+        bool stopping = false;
+    };
+
+    static void Loop(State& state)
     {
-        t_workerName = m_name;
+        t_workerName = state.name;
         // Linux keeps 15 characters of a thread name.
-        pthread_setname_np(pthread_self(), m_name.substr(0, 15).c_str());
+        pthread_setname_np(pthread_self(), state.name.substr(0, 15).c_str());
         for (;;) {
             std::shared_ptr<CTMTask> task;
             {
-                std::unique_lock<std::mutex> lock(m_mutex);
-                m_cv.wait(lock, [this] { return m_stopping || !m_queue.empty(); });
-                if (m_queue.empty()) {
+                std::unique_lock<std::mutex> lock(state.mutex);
+                state.cv.wait(lock, [&state] { return state.stopping || !state.queue.empty(); });
+                if (state.queue.empty()) {
                     return;
                 }
-                task = std::move(m_queue.front());
-                m_queue.pop_front();
+                task = std::move(state.queue.front());
+                state.queue.pop_front();
             }
             task->Exec();
         }
     }
 
-    std::string m_name;
+    std::shared_ptr<State> m_state;
     unsigned int m_id;
-    std::mutex m_mutex;
-    std::condition_variable m_cv;
-    std::deque<std::shared_ptr<CTMTask>> m_queue;
-    bool m_stopping = false;
     std::thread m_thread;
 };
 
@@ -152,8 +164,7 @@ bool CThreadManager::PostTask(std::shared_ptr<CTMTask> task, bool)
         }
         worker = it->second;
     }
-    worker->Post(std::move(task));
-    return true;
+    return worker->Post(std::move(task));
 }
 
 std::string CThreadManager::CurrentThreadName() { return t_workerName; }

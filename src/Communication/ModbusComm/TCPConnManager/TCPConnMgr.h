@@ -29,6 +29,8 @@ public:
     // Removes the connection and stops its polling before returning.
     bool Logout(int handle);
     void SetAlarmCallback(AlarmCallback callback, void* userData);
+    AlarmCallback GetAlarmCallback() const { return m_callback.load(); }
+    void* GetAlarmUserData() const { return m_userData.load(); }
     // Called from a connection's poll thread for an input in alarm.
     void ShowAlarm(CModbusTCPConn* conn, ModbusAlarmInfo* info);
     // Called from a connection's poll thread: 1 back online, 2 offline.

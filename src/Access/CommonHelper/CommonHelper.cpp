@@ -1,0 +1,263 @@
+#include "Access/CommonHelper/CommonHelper.h"
+
+#include <cstdint>
+#include <limits>
+
+#include "Common/Log.h"
+#include "Marl/Base/Error.h"
+#include "Marl/Base/StringUtil.h"
+#include "dam/LoginParamCreation.h"
+
+namespace iobox {
+
+namespace {
+
+using Marl::Base::Error::ErrorCode;
+using Marl::Base::Error::SetLastError;
+
+constexpr unsigned int kNoLengthLimit = std::numeric_limits<unsigned int>::max();
+constexpr unsigned int kAliasLengthLimit = 64;
+
+// White space as the classic locale's formatted input skips it.
+bool IsStreamSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
+// One piece read as `stream >> unsigned` reads it, without the stream and its locale.
+unsigned int ReadUnsignedLikeStream(const std::string& piece)
+{
+    constexpr uint64_t kMax = std::numeric_limits<unsigned int>::max();
+    std::size_t i = 0;
+    while (i < piece.size() && IsStreamSpace(piece[i])) {
+        ++i;
+    }
+    bool negative = false;
+    if (i < piece.size() && (piece[i] == '+' || piece[i] == '-')) {
+        negative = piece[i] == '-';
+        ++i;
+    }
+    uint64_t magnitude = 0;
+    bool anyDigit = false;
+    bool overflow = false;
+    for (; i < piece.size() && piece[i] >= '0' && piece[i] <= '9'; ++i) {
+        anyDigit = true;
+        if (!overflow) {
+            magnitude = magnitude * 10 + static_cast<uint64_t>(piece[i] - '0');
+            overflow = magnitude > kMax;
+        }
+    }
+    if (!anyDigit) {
+        return 0;
+    }
+    if (overflow) {
+        return static_cast<unsigned int>(kMax);
+    }
+    const auto value = static_cast<unsigned int>(magnitude);
+    return negative ? 0u - value : value;
+}
+
+bool InRange(unsigned int value, unsigned int low, unsigned int high) { return value >= low && value <= high; }
+
+// Where the add and the modify request keep their values, and how their readers differ.
+struct RequestLayout {
+    const char* function;
+    const char* companyType;
+    const char* alias;
+    const char* offline;     // null: the request carries no offline flag
+    const char* subCategory; // null: the request carries no sub-category
+    const char* address;
+    const char* port;
+    const char* inputCount;
+    const char* outputCount;
+    const char* inputType;
+    bool recordsErrors;
+};
+
+const RequestLayout kAddLayout = {
+    "iobox::AddDeviceRequestInfo::Read",
+    "/AddDevicesRequest/SingleDevice/Manufacturer",
+    "/AddDevicesRequest/SingleDevice/Alias",
+    "/AddDevicesRequest/SingleDevice/ByOffline",
+    "/AddDevicesRequest/SingleDevice/SubType",
+    "/AddDevicesRequest/SingleDevice/AddByAddress/Address",
+    "/AddDevicesRequest/SingleDevice/AddByAddress/Port",
+    "/AddDevicesRequest/SingleDevice/AddByAddress/IOBox/AlarmInputCount",
+    "/AddDevicesRequest/SingleDevice/AddByAddress/IOBox/AlarmOutputCount",
+    "/AddDevicesRequest/SingleDevice/AddByAddress/IOBox/AlarmInputType",
+    true,
+};
+
+const RequestLayout kModifyLayout = {
+    "iobox::ModifyDeviceRequestInfo::Read",
+    "/SingleDevicePutRequest/CompanyType",
+    "/SingleDevicePutRequest/BaseInfo/Alias",
+    nullptr,
+    nullptr,
+    "/SingleDevicePutRequest/BaseInfo/LoginAddress",
+    "/SingleDevicePutRequest/BaseInfo/LoginPort",
+    "/SingleDevicePutRequest/BaseInfo/IOBox/AlarmInputCount",
+    "/SingleDevicePutRequest/BaseInfo/IOBox/AlarmOutputCount",
+    "/SingleDevicePutRequest/BaseInfo/IOBox/AlarmInputType",
+    false,
+};
+
+void RecordUnusable(const RequestLayout& layout)
+{
+    if (layout.recordsErrors) {
+        SetLastError(ErrorCode(0, kErrorRequestUnusable));
+    }
+}
+
+bool ReadRequest(DeviceRequestInfo& info, proto::IProto* request, const RequestLayout& layout)
+{
+    if (request == nullptr) {
+        RecordUnusable(layout);
+        return false;
+    }
+    info.login_param = dam::LoginParamCreation::CreateLoginParam(info.device_type, info.protocol_type);
+
+    const int companyType = request->get_int_v(layout.companyType, 0);
+    const std::string alias = request->get_v(layout.alias, "");
+    const int offline = layout.offline != nullptr ? request->get_int_v(layout.offline, 0) : 0;
+    const int subCategory = layout.subCategory != nullptr ? request->get_int_v(layout.subCategory, 0) : 0;
+
+    if (!info.login_param) {
+        IOBOX_LOG(5, layout.function,
+                  "Create login param failed, device type: %d, protocol type: %d, device name: %s",
+                  static_cast<int>(info.device_type), static_cast<int>(info.protocol_type), alias.c_str());
+        RecordUnusable(layout);
+        return false;
+    }
+
+    dam::CBaseLoginParam& common = *info.login_param;
+    common.SetVal_access_protocol(static_cast<int>(info.protocol_type));
+    common.SetVal_company_type(companyType);
+    common.SetVal_str_alias(alias);
+    if (layout.offline != nullptr) {
+        common.SetVal_b_offline(offline == 1);
+    }
+    if (layout.subCategory != nullptr) {
+        common.SetSubCategory(subCategory == 1 ? 1 : 0);
+    }
+
+    if (info.protocol_type != kModbusAccessProtocol) {
+        return true;
+    }
+    auto modbus = std::dynamic_pointer_cast<dam::CModbusLoginParam>(info.login_param);
+    if (!modbus) {
+        RecordUnusable(layout);
+        return false;
+    }
+    modbus->SetVal_login_address(request->get_v(layout.address, ""));
+    modbus->SetVal_login_port(static_cast<unsigned int>(request->get_int_v(layout.port, 0)));
+    modbus->SetVal_input_num(request->get_int_v(layout.inputCount, 0));
+    modbus->SetVal_output_num(request->get_int_v(layout.outputCount, 0));
+    modbus->SetVal_input_type(request->get_int_v(layout.inputType, 0));
+    return true;
+}
+
+} // namespace
+
+bool IsValidIpAddress(const std::string& address)
+{
+    const std::vector<unsigned int> parts = SplitToUInts(address, '.');
+    if (parts.size() != 4) {
+        return false;
+    }
+    for (unsigned int part : parts) {
+        if (part > 255) {
+            return false;
+        }
+    }
+    // Class A without loopback, or class B and C; multicast and reserved ranges are no devices.
+    if (!InRange(parts[0], 1, 126) && !InRange(parts[0], 128, 223)) {
+        return false;
+    }
+    // Neither the network nor the broadcast address.
+    return InRange(parts[3], 1, 254);
+}
+
+bool CheckStringValid(const std::string& text, unsigned int limit, bool refuseIllegal)
+{
+    if (text.empty()) {
+        return false;
+    }
+    if (limit != kNoLengthLimit &&
+        Marl::Base::StringUtil::str_len(text, Marl::Base::STR_TYPE_UTF8) > static_cast<int>(limit)) {
+        return false;
+    }
+    return !(refuseIllegal && Marl::Base::StringUtil::ContainsIllegalCharacters(text));
+}
+
+std::vector<std::string> SplitNonEmpty(const std::string& text, char separator)
+{
+    std::vector<std::string> pieces;
+    std::size_t begin = 0;
+    while (begin <= text.size()) {
+        std::size_t end = text.find(separator, begin);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        if (end > begin) {
+            pieces.push_back(text.substr(begin, end - begin));
+        }
+        begin = end + 1;
+    }
+    return pieces;
+}
+
+std::vector<unsigned int> SplitToUInts(const std::string& text, char separator)
+{
+    std::vector<unsigned int> values;
+    for (const std::string& piece : SplitNonEmpty(text, separator)) {
+        values.push_back(ReadUnsignedLikeStream(piece));
+    }
+    return values;
+}
+
+DeviceRequestInfo::~DeviceRequestInfo() = default;
+
+bool DeviceRequestInfo::Decrypt(const std::string& /*userSession*/)
+{
+    if (protocol_type != kModbusAccessProtocol) {
+        return true;
+    }
+    if (!std::dynamic_pointer_cast<dam::CModbusLoginParam>(login_param)) {
+        SetLastError(ErrorCode(0, kErrorRequestUnusable));
+        return false;
+    }
+    return true;
+}
+
+bool DeviceRequestInfo::Check()
+{
+    if (protocol_type != kModbusAccessProtocol) {
+        return true;
+    }
+    if (!login_param) {
+        SetLastError(ErrorCode(0, kErrorRequestUnusable));
+        return false;
+    }
+    if (!IsValidIpAddress(login_param->GetVal_login_address())) {
+        SetLastError(ErrorCode(0, kErrorInvalidLoginAddress));
+        return false;
+    }
+    if (!CheckStringValid(login_param->GetVal_str_alias(), kAliasLengthLimit, true) ||
+        login_param->GetVal_login_port() == 0) {
+        SetLastError(ErrorCode(0, kErrorRequestUnusable));
+        return false;
+    }
+    return true;
+}
+
+bool AddDeviceRequestInfo::Read(proto::IProto* request) { return ReadRequest(*this, request, kAddLayout); }
+
+bool ModifyDeviceRequestInfo::Read(proto::IProto* request) { return ReadRequest(*this, request, kModifyLayout); }
+
+std::shared_ptr<dam::CCommonFeature> CCommonHelper::GetCommonFeature(std::shared_ptr<dam::IDevice> device)
+{
+    if (!device) {
+        return nullptr;
+    }
+    return std::dynamic_pointer_cast<dam::CCommonFeature>(device->GetFeature(dam::FEATURE_TYPE_COMMON));
+}
+
+} // namespace iobox
