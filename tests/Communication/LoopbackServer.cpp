@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <pthread.h>
 #include <stdexcept>
 
 namespace transporttest {
@@ -129,6 +130,12 @@ bool Peer::WaitDelivered(int timeoutMs)
     return false;
 }
 
+void Peer::ResetOnClose()
+{
+    const linger abort{1, 0};
+    ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+}
+
 bool Peer::WaitClosed(int timeoutMs)
 {
     std::string ignored;
@@ -149,8 +156,6 @@ bool Peer::WaitClosed(int timeoutMs)
 LoopbackServer::LoopbackServer(Session session, int connections, SSL_CTX* tls)
     : m_session(std::move(session)), m_connections(connections), m_tls(tls)
 {
-    // A TLS write towards a client that has gone must fail, not end the test process.
-    std::signal(SIGPIPE, SIG_IGN);
     m_listenFd = BoundSocket(m_port);
     if (::listen(m_listenFd, 16) != 0) {
         ::close(m_listenFd);
@@ -168,6 +173,13 @@ LoopbackServer::~LoopbackServer()
 
 void LoopbackServer::Run()
 {
+    // A TLS write towards a client that has gone must fail here, not end the test process.
+    // Blocked for this thread only: the client side keeps the default, so a client write that
+    // raised the signal would still show.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kServerLifetimeMs);
     while (!m_stop && m_accepted < m_connections && std::chrono::steady_clock::now() < end) {
         if (!WaitFd(m_listenFd, POLLIN, 20)) {
@@ -230,7 +242,7 @@ UnansweredListener::UnansweredListener()
         if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) {
             continue;
         }
-        m_full = errno == EINPROGRESS && !WaitFd(fd, POLLOUT, 200);
+        m_full = errno == EINPROGRESS && !WaitFd(fd, POLLOUT, 500);
     }
 }
 
@@ -282,6 +294,42 @@ SslCtxPtr MakeServerTlsContext(int minVersion, int maxVersion)
         throw std::runtime_error("TLS set-up failed");
     }
     return ctx;
+}
+
+LoopbackServer::Session AnswerOnce(std::string reply, bool closeAfter, std::size_t requestSize)
+{
+    return [reply = std::move(reply), closeAfter, requestSize](Peer& peer) {
+        std::string request;
+        if (!peer.ReadExact(request, requestSize) || !peer.Write(reply)) {
+            return;
+        }
+        if (closeAfter) {
+            peer.WaitDelivered();
+        } else {
+            peer.WaitClosed();
+        }
+    };
+}
+
+Marl::Net::TcpConnectParam ClientParams(uint16_t port, uint32_t receiveTimeoutMs, bool tls)
+{
+    Marl::Net::TcpConnectParam param;
+    param.ip = "127.0.0.1";
+    param.port = port;
+    param.tls = tls;
+    param.connectTimeoutMs = 1500;
+    param.sendTimeoutMs = 1500;
+    param.receiveTimeoutMs = receiveTimeoutMs;
+    return param;
+}
+
+Marl::Net::StickyParam HeadSticky()
+{
+    Marl::Net::StickyParam sticky;
+    sticky.mode = Marl::Net::kStickyByHead;
+    sticky.headLength = 2;
+    sticky.bodyLength = &BodyLengthOfHead;
+    return sticky;
 }
 
 std::string HeadFramed(const std::string& body)

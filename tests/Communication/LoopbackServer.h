@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "Communication/ModbusComm/TCP/TCPClient.h"
+
 namespace transporttest {
 
 constexpr int kIoTimeoutMs = 3000;
@@ -33,6 +35,8 @@ public:
     // Waits until the client closes; true when it did within the time-out.
     bool WaitClosed(int timeoutMs = kIoTimeoutMs);
     int TlsVersion() const { return m_ssl != nullptr ? SSL_version(m_ssl) : 0; }
+    // The connection ends with a reset instead of an orderly close.
+    void ResetOnClose();
 
 private:
     bool SetReceiveTimeout(int timeoutMs);
@@ -71,6 +75,10 @@ private:
     std::atomic<int> m_failedHandshakes{0};
     std::thread m_thread;
 };
+
+// A session that reads one request of requestSize bytes and writes the reply; then it closes
+// once the client has everything (closeAfter) or waits for the client to close.
+LoopbackServer::Session AnswerOnce(std::string reply, bool closeAfter = false, std::size_t requestSize = 5);
 
 // A port on 127.0.0.1 that is bound but not listening: connects to it are refused.
 class RefusingPort {
@@ -111,6 +119,11 @@ private:
 // TLS1_2_VERSION / TLS1_3_VERSION.
 using SslCtxPtr = std::unique_ptr<SSL_CTX, void (*)(SSL_CTX*)>;
 SslCtxPtr MakeServerTlsContext(int minVersion, int maxVersion);
+
+// Client parameters towards a loopback port: no TLS unless asked, short time-outs.
+Marl::Net::TcpConnectParam ClientParams(uint16_t port, uint32_t receiveTimeoutMs = 1500, bool tls = false);
+// Head-length framing as below: a two-byte head and its length function.
+Marl::Net::StickyParam HeadSticky();
 
 // Head-length framing of the tests: two bytes of body length, big-endian, then the body.
 std::string HeadFramed(const std::string& body);

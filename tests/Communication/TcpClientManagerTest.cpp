@@ -16,32 +16,14 @@ namespace {
 using Marl::Net::CTcpClientManager;
 using Marl::Net::StickyParam;
 using Marl::Net::TcpConnectParam;
+using transporttest::ClientParams;
 using transporttest::HeadFramed;
+using transporttest::HeadSticky;
 using transporttest::LoopbackServer;
 using transporttest::Peer;
 
 const char* const kSource = "src/Communication/ModbusComm/TCP/Private/TcpClientManager.cpp";
 const char* const kManager = "[Marl::Net::CTcpClientManager::Connect]";
-
-TcpConnectParam Params(uint16_t port)
-{
-    TcpConnectParam param;
-    param.ip = "127.0.0.1";
-    param.port = port;
-    param.tls = false;
-    param.connectTimeoutMs = 1500;
-    param.sendTimeoutMs = 1500;
-    param.receiveTimeoutMs = 1500;
-    return param;
-}
-
-StickyParam ByHead()
-{
-    StickyParam sticky;
-    sticky.headLength = 2;
-    sticky.bodyLength = &transporttest::BodyLengthOfHead;
-    return sticky;
-}
 
 // Each test's server lives in the fixture, so that the clients the test leaves in the
 // process-wide table are removed (and the server's sessions end) before the server goes.
@@ -71,6 +53,18 @@ void Answer(Peer& peer)
     }
 }
 
+void ExpectEveryOperationFails(int id)
+{
+    CTcpClientManager* manager = CTcpClientManager::Instance();
+    StickyParam sticky = HeadSticky();
+    EXPECT_FALSE(manager->IsConnected(id));
+    EXPECT_FALSE(manager->Reconnect(id));
+    EXPECT_FALSE(manager->Close(id));
+    EXPECT_FALSE(manager->Disconnect(id));
+    EXPECT_EQ(manager->SendData(sticky, "HPING", id), -1);
+    EXPECT_EQ(manager->SendDataNoReceive("HPING", id), -1);
+}
+
 LoopbackServer& TcpClientManager::Serve(int connections)
 {
     m_server = std::make_unique<LoopbackServer>(Answer, connections);
@@ -85,13 +79,13 @@ TEST_F(TcpClientManager, IdsStartAtOneAndAFailedConnectConsumesOne)
     CTcpClientManager* manager = CTcpClientManager::Instance();
     ASSERT_EQ(manager, CTcpClientManager::Instance());
 
-    EXPECT_EQ(manager->Connect(Params(server.Port())), 1);
-    EXPECT_EQ(manager->Connect(Params(closed.Port())), -1);
+    EXPECT_EQ(manager->Connect(ClientParams(server.Port())), 1);
+    EXPECT_EQ(manager->Connect(ClientParams(closed.Port())), -1);
     EXPECT_TRUE(log.HasLine(4, std::string(kManager) + "network,connect err,ip[127.0.0.1], port[" +
                                    std::to_string(closed.Port()) + "]",
                             kSource))
         << log.Dump();
-    EXPECT_EQ(manager->Connect(Params(server.Port())), 3);
+    EXPECT_EQ(manager->Connect(ClientParams(server.Port())), 3);
     EXPECT_TRUE(manager->IsConnected(1));
     EXPECT_FALSE(manager->IsConnected(2));
     EXPECT_TRUE(manager->IsConnected(3));
@@ -113,13 +107,13 @@ TEST_P(TcpClientManagerBadParams, AreRefusedWithoutConsumingAnId)
     const BadParamCase c = GetParam();
     LoopbackServer& server = Serve();
     testsupport::LogCapture log;
-    TcpConnectParam param = Params(c.port);
+    TcpConnectParam param = ClientParams(c.port);
     param.ip = c.ip;
 
     EXPECT_EQ(CTcpClientManager::Instance()->Connect(param), -1);
     EXPECT_TRUE(log.HasLine(4, std::string(kManager) + c.expected, kSource)) << log.Dump();
     EXPECT_EQ(server.Accepted(), 0);
-    EXPECT_EQ(CTcpClientManager::Instance()->Connect(Params(server.Port())), 1);
+    EXPECT_EQ(CTcpClientManager::Instance()->Connect(ClientParams(server.Port())), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -133,10 +127,10 @@ TEST_F(TcpClientManager, SendDataPicksTheFramingByMode)
 {
     LoopbackServer& server = Serve();
     CTcpClientManager* manager = CTcpClientManager::Instance();
-    const int id = manager->Connect(Params(server.Port()));
+    const int id = manager->Connect(ClientParams(server.Port()));
     ASSERT_EQ(id, 1);
 
-    StickyParam head = ByHead();
+    StickyParam head = HeadSticky();
     EXPECT_EQ(manager->SendData(head, "HPING", id), 0);
     EXPECT_EQ(head.body, "head HPING");
 
@@ -147,7 +141,7 @@ TEST_F(TcpClientManager, SendDataPicksTheFramingByMode)
     EXPECT_EQ(end.endData, "end EPING|");
 
     // Any mode other than end-flag framing is head-length framing.
-    StickyParam other = ByHead();
+    StickyParam other = HeadSticky();
     other.mode = 7;
     EXPECT_EQ(manager->SendData(other, "HNEXT", id), -1);
 }
@@ -157,12 +151,12 @@ TEST_F(TcpClientManager, CloseKeepsTheClientForReconnect)
     LoopbackServer& server = Serve(2);
     testsupport::LogCapture log;
     CTcpClientManager* manager = CTcpClientManager::Instance();
-    const int id = manager->Connect(Params(server.Port()));
+    const int id = manager->Connect(ClientParams(server.Port()));
     ASSERT_EQ(id, 1);
 
     EXPECT_TRUE(manager->Close(id));
     EXPECT_FALSE(manager->IsConnected(id));
-    StickyParam closed = ByHead();
+    StickyParam closed = HeadSticky();
     EXPECT_EQ(manager->SendData(closed, "HPING", id), -1);
     EXPECT_TRUE(log.HasLine(4, "[Marl::Net::CTCPClient::SendDataNoReceive]network,tcp hasn't open",
                             "src/Communication/ModbusComm/TCP/Private/TCPClient.cpp"))
@@ -171,7 +165,7 @@ TEST_F(TcpClientManager, CloseKeepsTheClientForReconnect)
     EXPECT_TRUE(manager->Reconnect(id));
     EXPECT_TRUE(manager->IsConnected(id));
     ASSERT_TRUE(testsupport::WaitFor([&]() { return server.Accepted() == 2; }, std::chrono::seconds(5)));
-    StickyParam again = ByHead();
+    StickyParam again = HeadSticky();
     EXPECT_EQ(manager->SendData(again, "HPING", id), 0);
     EXPECT_EQ(again.body, "head HPING");
 }
@@ -179,7 +173,7 @@ TEST_F(TcpClientManager, CloseKeepsTheClientForReconnect)
 TEST_F(TcpClientManager, ReconnectOfAClientWhosePeerIsGoneFails)
 {
     CTcpClientManager* manager = CTcpClientManager::Instance();
-    const int id = manager->Connect(Params(Serve().Port()));
+    const int id = manager->Connect(ClientParams(Serve().Port()));
     ASSERT_EQ(id, 1);
     EXPECT_TRUE(manager->Close(id));
     // With the listener gone, its port refuses.
@@ -194,17 +188,11 @@ TEST_F(TcpClientManager, DisconnectRemovesTheClient)
 {
     LoopbackServer& server = Serve();
     CTcpClientManager* manager = CTcpClientManager::Instance();
-    const int id = manager->Connect(Params(server.Port()));
+    const int id = manager->Connect(ClientParams(server.Port()));
     ASSERT_EQ(id, 1);
 
     EXPECT_TRUE(manager->Disconnect(id));
-    StickyParam sticky = ByHead();
-    EXPECT_FALSE(manager->IsConnected(id));
-    EXPECT_FALSE(manager->Reconnect(id));
-    EXPECT_FALSE(manager->Close(id));
-    EXPECT_FALSE(manager->Disconnect(id));
-    EXPECT_EQ(manager->SendData(sticky, "HPING", id), -1);
-    EXPECT_EQ(manager->SendDataNoReceive("HPING", id), -1);
+    ExpectEveryOperationFails(id);
     // The peer sees the connection go.
     ASSERT_TRUE(testsupport::WaitFor([&]() { return server.Served() == 1; }, std::chrono::seconds(5)));
 }
@@ -213,16 +201,10 @@ TEST_F(TcpClientManager, UnknownIdsFailEveryOperation)
 {
     LoopbackServer& server = Serve();
     CTcpClientManager* manager = CTcpClientManager::Instance();
-    ASSERT_EQ(manager->Connect(Params(server.Port())), 1);
+    ASSERT_EQ(manager->Connect(ClientParams(server.Port())), 1);
     for (int id : {-1, 0, 2, 42}) {
         SCOPED_TRACE(id);
-        StickyParam sticky = ByHead();
-        EXPECT_FALSE(manager->IsConnected(id));
-        EXPECT_FALSE(manager->Reconnect(id));
-        EXPECT_FALSE(manager->Close(id));
-        EXPECT_FALSE(manager->Disconnect(id));
-        EXPECT_EQ(manager->SendData(sticky, "HPING", id), -1);
-        EXPECT_EQ(manager->SendDataNoReceive("HPING", id), -1);
+        ExpectEveryOperationFails(id);
     }
     EXPECT_TRUE(manager->IsConnected(1));
 }

@@ -2,7 +2,6 @@
 // A blocking TCP client towards one device, optionally over TLS 1.2, with a connect deadline
 // and three exchange modes. Every operation runs on the calling thread, returns 0 on success
 // and -1 on failure (after logging why) and never throws.
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -50,7 +49,7 @@ public:
 
     // 0 connected; -1 failed (refused, deadline passed, TLS handshake failed, ...).
     int Connect();
-    // Closes the sockets of a connected client; always 0.
+    // Closes the sockets of a connected client (after an exchange in progress); always 0.
     int Disconnect();
     // Set by a successful Connect, cleared only by Disconnect (not by a peer's close).
     bool IsConnected() const;
@@ -71,7 +70,7 @@ private:
 
     // Connect, Disconnect and every exchange run one at a time, so that a poll thread and a
     // host thread sharing the client never interleave their frames.
-    mutable std::mutex m_exchangeMutex;
+    std::mutex m_exchangeMutex;
     std::unique_ptr<CTCPClientData> m_data; // empty only when its creation failed
     std::string m_createError;
 };

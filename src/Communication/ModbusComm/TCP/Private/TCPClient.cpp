@@ -9,6 +9,7 @@
 #include <boost/asio/write.hpp>
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 
+#include <openssl/bio.h>
 #include <openssl/ssl.h>
 
 #include <exception>
@@ -50,10 +51,21 @@ bool IsPeerClosed(const error_code& ec)
     return ec == boost::asio::error::eof || ec == boost::asio::ssl::error::stream_truncated;
 }
 
-// Readable within the whole seconds (0: just test); bytes already decrypted count as readable.
+// Bytes the TLS layer has already taken off the socket: decrypted and not yet read, or
+// records still waiting in its input buffer.
+bool TlsHoldsInput(CTCPClientData& d)
+{
+    if (!d.param.tls || !d.tls) {
+        return false;
+    }
+    SSL* ssl = d.tls->native_handle();
+    return SSL_pending(ssl) > 0 || BIO_ctrl_pending(SSL_get_rbio(ssl)) > 0;
+}
+
+// Readable within the whole seconds (0: just test), counting what the TLS layer holds.
 bool Readable(CTCPClientData& d, unsigned int seconds)
 {
-    if (d.param.tls && d.tls && SSL_pending(d.tls->native_handle()) > 0) {
+    if (TlsHoldsInput(d)) {
         return true;
     }
     return iobox::platform::WaitReadable(d.GetSocket().native_handle(), seconds);
