@@ -197,6 +197,28 @@ TEST_F(TcpClientManager, DisconnectRemovesTheClient)
     ASSERT_TRUE(testsupport::WaitFor([&]() { return server.Served() == 1; }, std::chrono::seconds(5)));
 }
 
+TEST_F(TcpClientManager, ClientsThatGoLeaveNoDescriptorsBehind)
+{
+    LoopbackServer& server = Serve(10);
+    transporttest::RefusingPort closed;
+    CTcpClientManager* manager = CTcpClientManager::Instance();
+    // Warm-up: the first client creates the shared TLS context.
+    ASSERT_EQ(manager->Connect(ClientParams(closed.Port())), -1);
+    const int before = testsupport::OpenDescriptorCount();
+
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(manager->Connect(ClientParams(closed.Port())), -1);
+        const int id = manager->Connect(ClientParams(server.Port()));
+        ASSERT_GT(id, 0);
+        EXPECT_TRUE(manager->Close(id));
+        EXPECT_TRUE(manager->Reconnect(id));
+        EXPECT_TRUE(manager->Disconnect(id));
+    }
+    // Every server session has ended, so only the clients' descriptors could remain.
+    ASSERT_TRUE(testsupport::WaitFor([&]() { return server.Served() == 10; }, std::chrono::seconds(5)));
+    EXPECT_EQ(testsupport::OpenDescriptorCount(), before);
+}
+
 TEST_F(TcpClientManager, UnknownIdsFailEveryOperation)
 {
     LoopbackServer& server = Serve();
