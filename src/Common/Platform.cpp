@@ -6,6 +6,7 @@
 #include <sys/time.h>
 
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <cstdlib>
 #include <memory>
@@ -45,14 +46,25 @@ bool SetSocketTimeouts(int fd, uint32_t sendTimeoutMs, uint32_t receiveTimeoutMs
 
 bool WaitReadable(int fd, unsigned int seconds)
 {
+    const uint64_t ms = static_cast<uint64_t>(seconds) * 1000U;
+    return WaitReadyMs(fd, false, ms > static_cast<uint64_t>(INT_MAX) ? INT_MAX : static_cast<int>(ms));
+}
+
+bool WaitReadyMs(int fd, bool forWrite, int timeoutMs)
+{
     // poll, not select: select cannot watch descriptors numbered 1024 and above.
     pollfd p{};
     p.fd = fd;
-    p.events = POLLIN;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    p.events = forWrite ? POLLOUT : POLLIN;
+    const bool unlimited = timeoutMs < 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(unlimited ? 0 : timeoutMs);
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        const int timeout = left.count() > 0 ? static_cast<int>(left.count()) : 0;
+        int timeout = -1;
+        if (!unlimited) {
+            // Rounded up, so that the wait is never shorter than asked.
+            const auto now = std::chrono::steady_clock::now();
+            timeout = deadline > now ? static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count()) : 0;
+        }
         const int n = ::poll(&p, 1, timeout);
         if (n > 0) {
             return true;

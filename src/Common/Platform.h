@@ -30,6 +30,10 @@ bool SetSocketTimeouts(int fd, uint32_t sendTimeoutMs, uint32_t receiveTimeoutMs
 // that the following read reports the reason).
 bool WaitReadable(int fd, unsigned int seconds);
 
+// Waits until the descriptor is readable (or writable), at most timeoutMs milliseconds
+// (0: just test; negative: no limit). Same readiness rules and descriptor range as above.
+bool WaitReadyMs(int fd, bool forWrite, int timeoutMs);
+
 // Readable text of a type name that the run-time type information gives.
 std::string DemangleTypeName(const char* name);
 

@@ -1,0 +1,40 @@
+#pragma once
+// Runs one callback periodically on a thread of its own. The period is a pause between runs:
+// the next pause starts only when the callback has returned.
+#include <boost/thread/thread.hpp>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+namespace iobox {
+
+class CTimer {
+public:
+    explicit CTimer(std::function<void()> callback);
+    // Stops the thread if the owner did not. Safe on the timer's own thread as well (the
+    // thread is then left to end by itself once the callback returns).
+    virtual ~CTimer();
+    CTimer(const CTimer&) = delete;
+    CTimer& operator=(const CTimer&) = delete;
+
+    // Starts the thread; a period of 0 or 0xFFFFFFFF ms starts nothing. runFirst runs the
+    // callback once at once. Called once per timer.
+    void Start(uint32_t periodMs, bool runFirst);
+    // Ends a pause at once, lets a running callback finish and joins the thread. Not from
+    // within the callback.
+    void Stop();
+
+private:
+    // What the thread uses. Shared with it, so that the thread can outlive a timer that is
+    // destroyed from inside its own callback.
+    struct State;
+    static void Run(const std::shared_ptr<State>& state);
+
+    std::shared_ptr<State> m_state;
+    std::mutex m_threadMutex; // guards m_thread between Start and concurrent Stops
+    boost::thread m_thread;
+};
+
+} // namespace iobox

@@ -1,0 +1,42 @@
+#pragma once
+// What one client holds: its parameters, its own I/O service, the TLS stream and the plain
+// socket, and the state of the connect attempt in progress.
+#include <boost/asio/deadline_timer.hpp>
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ssl/stream.hpp>
+#include <boost/system/error_code.hpp>
+
+#include <atomic>
+#include <memory>
+
+#include "Communication/ModbusComm/TCP/Private/TimedSocket.h"
+#include "Communication/ModbusComm/TCP/TCPClient.h"
+
+namespace Marl { namespace Net {
+
+using TlsStream = boost::asio::ssl::stream<CTimedSocket>;
+
+struct CTCPClientData {
+    explicit CTCPClientData(const TcpConnectParam& connectParam);
+
+    // The socket that carries the traffic: the TLS stream's when TLS is on, else the plain one.
+    CTimedSocket::lowest_layer_type& GetSocket();
+
+    TcpConnectParam param;
+    std::atomic<bool> connected{false};
+    boost::asio::io_context io;
+    boost::asio::executor_work_guard<boost::asio::io_context::executor_type> work;
+    std::unique_ptr<TlsStream> tls; // created by the first Connect
+    CTimedSocket plain;
+    boost::asio::deadline_timer deadline;
+    boost::system::error_code connectResult;
+    bool timedOut = false;
+    // Handlers of an earlier attempt still queued in the I/O service ignore themselves.
+    unsigned attempt = 0;
+    // A TLS session cannot be started twice on one stream; a later Connect makes a new one.
+    bool tlsUsed = false;
+};
+
+}} // namespace Marl::Net

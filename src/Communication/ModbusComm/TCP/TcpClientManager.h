@@ -1,0 +1,46 @@
+#pragma once
+// The process-wide table of TCP clients by id. Ids start at 1, are never reused, and -1
+// stands for no client. The lock covers only lookups and changes of the table: connects,
+// exchanges and closes run on the caller's thread after it is released.
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "Common/LazySingleton.h"
+#include "Communication/ModbusComm/TCP/TCPClient.h"
+#include "Marl/Base/Noncopyable.h"
+
+namespace Marl { namespace Net {
+
+class CTcpClientManager : public Marl::Base::CNoncopyable {
+public:
+    static CTcpClientManager* Instance();
+
+    // A new connected client's id, or -1 (bad parameters or failed connect).
+    int Connect(const TcpConnectParam& param);
+    // Connects an existing client again; true when it is connected.
+    bool Reconnect(int clientId);
+    // Closes the client's sockets but keeps it for a later Reconnect.
+    bool Close(int clientId);
+    // Removes the client and closes its sockets.
+    bool Disconnect(int clientId);
+    bool IsConnected(int clientId);
+    int SendDataNoReceive(const std::string& data, int clientId);
+    // End-flag framing for mode 1, head-length framing otherwise.
+    int SendData(StickyParam& sticky, const std::string& data, int clientId);
+
+    ~CTcpClientManager() = default;
+
+private:
+    friend class iobox::LazySingleton<CTcpClientManager>;
+    CTcpClientManager() = default;
+
+    std::shared_ptr<CTCPClient> Find(int clientId);
+
+    std::map<int, std::shared_ptr<CTCPClient>> m_clients;
+    int m_lastId = 0;
+    std::mutex m_mutex;
+};
+
+}} // namespace Marl::Net

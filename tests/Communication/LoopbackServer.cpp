@@ -1,0 +1,351 @@
+#include "LoopbackServer.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <linux/sockios.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+
+#include <chrono>
+#include <csignal>
+#include <pthread.h>
+#include <stdexcept>
+
+namespace transporttest {
+
+namespace {
+
+constexpr int kServerLifetimeMs = 20000; // an accept loop never outlives this
+
+sockaddr_in Loopback(uint16_t port)
+{
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return addr;
+}
+
+// A TCP socket bound to 127.0.0.1 with a kernel-chosen port.
+int BoundSocket(uint16_t& port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        throw std::runtime_error("socket failed");
+    }
+    sockaddr_in addr = Loopback(0);
+    socklen_t len = sizeof addr;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        ::close(fd);
+        throw std::runtime_error("bind failed");
+    }
+    port = ntohs(addr.sin_port);
+    return fd;
+}
+
+bool WaitFd(int fd, short events, int timeoutMs)
+{
+    pollfd p{fd, events, 0};
+    return ::poll(&p, 1, timeoutMs) > 0;
+}
+
+void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+} // namespace
+
+bool Peer::SetReceiveTimeout(int timeoutMs)
+{
+    timeval tv{};
+    tv.tv_sec = timeoutMs / 1000;
+    tv.tv_usec = (timeoutMs % 1000) * 1000;
+    return ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0;
+}
+
+bool Peer::ReadExact(std::string& out, std::size_t n, int timeoutMs)
+{
+    if (!SetReceiveTimeout(timeoutMs)) {
+        return false;
+    }
+    std::size_t got = 0;
+    char buffer[4096];
+    while (got < n) {
+        const std::size_t want = std::min(n - got, sizeof buffer);
+        const long r = m_ssl != nullptr ? SSL_read(m_ssl, buffer, static_cast<int>(want))
+                                        : ::recv(m_fd, buffer, want, 0);
+        if (r <= 0) {
+            return false;
+        }
+        out.append(buffer, static_cast<std::size_t>(r));
+        got += static_cast<std::size_t>(r);
+    }
+    return true;
+}
+
+bool Peer::Write(const std::string& data)
+{
+    std::size_t sent = 0;
+    while (sent < data.size()) {
+        const long r = m_ssl != nullptr ? SSL_write(m_ssl, data.data() + sent, static_cast<int>(data.size() - sent))
+                                        : ::send(m_fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+        if (r <= 0) {
+            return false;
+        }
+        sent += static_cast<std::size_t>(r);
+    }
+    return true;
+}
+
+bool Peer::WriteSlowly(const std::string& data, int pauseMs)
+{
+    for (char c : data) {
+        if (!Write(std::string(1, c))) {
+            return false;
+        }
+        SleepMs(pauseMs);
+    }
+    return true;
+}
+
+bool Peer::WaitDelivered(int timeoutMs)
+{
+    // The send queue holds what the client has not acknowledged yet.
+    for (int waited = 0; waited <= timeoutMs; ++waited) {
+        int queued = 0;
+        if (::ioctl(m_fd, SIOCOUTQ, &queued) != 0) {
+            return false;
+        }
+        if (queued == 0) {
+            return true;
+        }
+        SleepMs(1);
+    }
+    return false;
+}
+
+void Peer::ResetOnClose()
+{
+    const linger abort{1, 0};
+    ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+}
+
+bool Peer::WaitClosed(int timeoutMs)
+{
+    std::string ignored;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (!WaitFd(m_fd, POLLIN, 50)) {
+            continue;
+        }
+        char buffer[256];
+        const long r = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (r == 0 || (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+LoopbackServer::LoopbackServer(Session session, int connections, SSL_CTX* tls)
+    : m_session(std::move(session)), m_connections(connections), m_tls(tls)
+{
+    m_listenFd = BoundSocket(m_port);
+    if (::listen(m_listenFd, 16) != 0) {
+        ::close(m_listenFd);
+        throw std::runtime_error("listen failed");
+    }
+    m_thread = std::thread([this]() { Run(); });
+}
+
+LoopbackServer::~LoopbackServer()
+{
+    m_stop = true;
+    m_thread.join();
+    ::close(m_listenFd);
+}
+
+void LoopbackServer::Run()
+{
+    // A TLS write towards a client that has gone must fail here, not end the test process.
+    // Blocked for this thread only: the client side keeps the default, so a client write that
+    // raised the signal would still show.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kServerLifetimeMs);
+    while (!m_stop && m_accepted < m_connections && std::chrono::steady_clock::now() < end) {
+        if (!WaitFd(m_listenFd, POLLIN, 20)) {
+            continue;
+        }
+        const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) {
+            continue;
+        }
+        ++m_accepted;
+        const int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        SSL* ssl = nullptr;
+        if (m_tls != nullptr) {
+            const timeval tv{kIoTimeoutMs / 1000, 0};
+            ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+            ssl = SSL_new(m_tls);
+            SSL_set_fd(ssl, fd);
+            if (SSL_accept(ssl) != 1) {
+                ++m_failedHandshakes;
+                SSL_free(ssl);
+                ::close(fd);
+                ++m_served;
+                continue;
+            }
+        }
+        {
+            Peer peer(fd, ssl);
+            m_session(peer);
+        }
+        if (ssl != nullptr) {
+            SSL_shutdown(ssl);
+            SSL_free(ssl);
+        }
+        ::close(fd);
+        ++m_served;
+    }
+}
+
+RefusingPort::RefusingPort() { m_fd = BoundSocket(m_port); }
+
+RefusingPort::~RefusingPort() { ::close(m_fd); }
+
+UnansweredListener::UnansweredListener()
+{
+    m_listenFd = BoundSocket(m_port);
+    if (::listen(m_listenFd, 0) != 0) {
+        ::close(m_listenFd);
+        throw std::runtime_error("listen failed");
+    }
+    // Connect until one attempt is left unanswered: the accept queue is then full and the
+    // kernel drops every further connection request.
+    const sockaddr_in addr = Loopback(m_port);
+    for (int i = 0; i < 8 && !m_full; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd < 0) {
+            break;
+        }
+        m_fillers.push_back(fd);
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) {
+            continue;
+        }
+        m_full = errno == EINPROGRESS && !WaitFd(fd, POLLOUT, 500);
+    }
+}
+
+UnansweredListener::~UnansweredListener()
+{
+    for (int fd : m_fillers) {
+        ::close(fd);
+    }
+    ::close(m_listenFd);
+}
+
+void UnansweredListener::Release()
+{
+    for (int fd : m_fillers) {
+        ::close(fd);
+    }
+    m_fillers.clear();
+    // Emptying the accept queue makes room: the kernel completes the next connect by itself.
+    for (int i = 0; i < 8 && WaitFd(m_listenFd, POLLIN, 0); ++i) {
+        const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+}
+
+SslCtxPtr MakeServerTlsContext(int minVersion, int maxVersion)
+{
+    SslCtxPtr ctx(SSL_CTX_new(TLS_server_method()), SSL_CTX_free);
+    std::unique_ptr<EVP_PKEY, void (*)(EVP_PKEY*)> key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"),
+                                                      EVP_PKEY_free);
+    std::unique_ptr<X509, void (*)(X509*)> cert(X509_new(), X509_free);
+    if (!ctx || !key || !cert) {
+        throw std::runtime_error("TLS set-up failed");
+    }
+    X509_set_version(cert.get(), 2);
+    ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), 1);
+    X509_gmtime_adj(X509_getm_notBefore(cert.get()), -60);
+    X509_gmtime_adj(X509_getm_notAfter(cert.get()), 3600);
+    X509_set_pubkey(cert.get(), key.get());
+    X509_NAME* name = X509_get_subject_name(cert.get());
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("iobox test device"),
+                               -1, -1, 0);
+    X509_set_issuer_name(cert.get(), name);
+    if (X509_sign(cert.get(), key.get(), EVP_sha256()) == 0 || SSL_CTX_use_certificate(ctx.get(), cert.get()) != 1 ||
+        SSL_CTX_use_PrivateKey(ctx.get(), key.get()) != 1 ||
+        SSL_CTX_set_min_proto_version(ctx.get(), minVersion) != 1 ||
+        SSL_CTX_set_max_proto_version(ctx.get(), maxVersion) != 1) {
+        throw std::runtime_error("TLS set-up failed");
+    }
+    return ctx;
+}
+
+LoopbackServer::Session AnswerOnce(std::string reply, bool closeAfter, std::size_t requestSize)
+{
+    return [reply = std::move(reply), closeAfter, requestSize](Peer& peer) {
+        std::string request;
+        if (!peer.ReadExact(request, requestSize) || !peer.Write(reply)) {
+            return;
+        }
+        if (closeAfter) {
+            peer.WaitDelivered();
+        } else {
+            peer.WaitClosed();
+        }
+    };
+}
+
+Marl::Net::TcpConnectParam ClientParams(uint16_t port, uint32_t receiveTimeoutMs, bool tls)
+{
+    Marl::Net::TcpConnectParam param;
+    param.ip = "127.0.0.1";
+    param.port = port;
+    param.tls = tls;
+    param.connectTimeoutMs = 1500;
+    param.sendTimeoutMs = 1500;
+    param.receiveTimeoutMs = receiveTimeoutMs;
+    return param;
+}
+
+Marl::Net::StickyParam HeadSticky()
+{
+    Marl::Net::StickyParam sticky;
+    sticky.mode = Marl::Net::kStickyByHead;
+    sticky.headLength = 2;
+    sticky.bodyLength = &BodyLengthOfHead;
+    return sticky;
+}
+
+std::string HeadFramed(const std::string& body)
+{
+    std::string framed;
+    framed.push_back(static_cast<char>((body.size() >> 8) & 0xFF));
+    framed.push_back(static_cast<char>(body.size() & 0xFF));
+    return framed + body;
+}
+
+int BodyLengthOfHead(const std::string& head)
+{
+    if (head.size() < 2) {
+        return -1;
+    }
+    return (static_cast<unsigned char>(head[0]) << 8) | static_cast<unsigned char>(head[1]);
+}
+
+} // namespace transporttest
