@@ -199,9 +199,10 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions& out, st
     return true;
 }
 
-std::string DefaultPluginPath(const std::string& exeDir)
+std::string DefaultPluginPath(const std::string& exeDir) { return ChoosePluginPath(IOBOX_HOST_BUILT_PLUGIN, exeDir); }
+
+std::string ChoosePluginPath(const std::string& built, const std::string& exeDir)
 {
-    const std::string built = IOBOX_HOST_BUILT_PLUGIN;
     if (FileExists(built)) {
         return built;
     }

@@ -47,8 +47,10 @@ bool ParseDeviceAddress(const std::string& text, DeviceAddress& out, std::string
 // Strict decimal integer in [min, max].
 bool ParseBoundedInt(const std::string& text, long long min, long long max, long long& out);
 
-// The module path to load when --plugin is not given: the build's own module when it exists,
-// else one beside or above the executable (`exeDir`), else the build's path as is.
+// The module path to load when --plugin is not given: `built` when it exists, else one beside
+// or above the executable in `exeDir`, else `built` as is.
+std::string ChoosePluginPath(const std::string& built, const std::string& exeDir);
+// The same with the module this build makes.
 std::string DefaultPluginPath(const std::string& exeDir);
 
 } // namespace iobox::host

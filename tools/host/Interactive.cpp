@@ -120,7 +120,7 @@ bool Execute(Session& s, const Command& c)
 bool RunInteractive(Session& s)
 {
     s.Step("Commands");
-    s.Detail("reading commands from stdin, one a line: outputs, set N on|off, status, wait SECONDS, quit, help");
+    s.Note("reading commands from stdin, one a line: outputs, set N on|off, status, wait SECONDS, quit, help");
     const bool echo = ::isatty(STDIN_FILENO) != 1;
     LineReader reader(STDIN_FILENO);
     // Bounded by the run's time (at most a day) and by a count of slices to match.
@@ -132,7 +132,7 @@ bool RunInteractive(Session& s)
             continue;
         }
         if (result == LineReader::Result::End) {
-            s.Detail("stdin is closed; the host keeps running until Ctrl-C or the end of the run (" +
+            s.Note("stdin is closed; the host keeps running until Ctrl-C or the end of the run (" +
                      SecondsText(s.SecondsLeft()) + " left)");
             s.WaitUntil([] { return false; }, milliseconds(s.SecondsLeft() * 1000 + 1000), nullptr);
             return true;
@@ -158,7 +158,7 @@ bool RunWatch(Session& s)
 {
     s.Step("Watching the box");
     s.ShowOutputs("outputs");
-    s.Detail("events and notifications appear as they come; Ctrl-C ends the run (" + SecondsText(s.SecondsLeft()) +
+    s.Note("events and notifications appear as they come; Ctrl-C ends the run (" + SecondsText(s.SecondsLeft()) +
              " left)");
     s.WaitUntil([] { return false; }, milliseconds(s.SecondsLeft() * 1000 + 1000), [&s] {
         return "running, " + SecondsText(s.SecondsLeft()) + " left, " + std::to_string(s.Host().EventCount()) +

@@ -127,7 +127,9 @@ void Session::Step(const std::string& title)
     m_console.Say(stamp + title);
 }
 
-void Session::Detail(const std::string& text)
+void Session::Detail(const std::string& text) { m_console.Say(kIndent + text); }
+
+void Session::Note(const std::string& text)
 {
     for (const auto& line : WrapText(text, kTextWidth)) {
         m_console.Say(kIndent + line);
@@ -137,7 +139,7 @@ void Session::Detail(const std::string& text)
 void Session::Explain(const std::string& text)
 {
     if (m_tour) {
-        Detail(text);
+        Note(text);
     }
 }
 
@@ -184,10 +186,12 @@ bool Session::StartBox()
         }
     };
     m_box = std::make_unique<iobox::sim::IOBoxSimulator>(config);
-    if (!m_tour) {
+    if (m_tour) {
+        // The tour switches this one off again.
+        m_box->SetOutput(2, true);
+    } else {
         m_box->SetPattern(ScriptedInputs());
     }
-    m_box->SetOutput(2, true);
     if (!m_box->Start()) {
         m_console.Error("iobox-host: the simulated box cannot listen: " + m_box->LastError());
         return false;
@@ -348,7 +352,7 @@ bool Session::ValidateAndAdd()
            std::to_string(param->GetVal_company_type()));
     if (!connectHost.empty()) {
         param->SetVal_login_address(connectHost);
-        Detail("note: the plug-in accepts only unicast class A to C addresses for devices, so the request names "
+        Note("note: the plug-in accepts only unicast class A to C addresses for devices, so the request names "
                "the box on loopback by " + std::string(kRequestAddress) + " (a documentation address, never "
                "contacted); the host now puts " + connectHost + " into the validated parameters.");
     }

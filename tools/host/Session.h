@@ -57,8 +57,11 @@ public:
 
     // "[  12.3 s] title"
     void Step(const std::string& title);
-    // An indented line under the current step.
+    // An indented line under the current step, one line whatever its length (facts stay
+    // whole for grep).
     void Detail(const std::string& text);
+    // Indented prose, wrapped.
+    void Note(const std::string& text);
     // Explanations only the guided tour gives.
     void Explain(const std::string& text);
 
