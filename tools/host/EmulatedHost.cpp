@@ -176,7 +176,8 @@ std::vector<std::string> EmulatedHost::Registrations() const
         std::string categories;
         for (const auto category : driver->GetSupportDeviceCategories()) {
             for (const auto protocol : driver->GetSupportAccessProtocols(category)) {
-                categories += (categories.empty() ? "" : ", ") + std::to_string(category) + "/" + std::to_string(protocol);
+                categories += (categories.empty() ? "" : ", ") + std::to_string(category) + "/" +
+                    std::to_string(protocol);
             }
         }
         lines.push_back("driver \"" + driver->GetDriverName() + "\" for category/protocol " + categories);
@@ -366,7 +367,8 @@ bool EmulatedHost::ReadOutputs(std::vector<OutputState>& out, HostError& error)
     out.clear();
     for (const auto& status : statuses) {
         auto channel = m_device->GetChannelByID(status->GetAlarmOutputID(), kOutputChannel);
-        out.push_back(OutputState{channel ? channel->GetNo() : 0, status->GetAlarmOutputID(), status->GetStatus() == 1});
+        out.push_back(
+            OutputState{channel ? channel->GetNo() : 0, status->GetAlarmOutputID(), status->GetStatus() == 1});
     }
     return true;
 }

@@ -263,7 +263,8 @@ bool Session::BringUp()
     for (const auto& line : m_host->Registrations()) {
         Detail("  " + line);
     }
-    Detail(std::string("SetProductVersion returned ") + (m_host->SetProductVersion(kHostProductVersion) ? "true" : "false"));
+    const bool versionTaken = m_host->SetProductVersion(kHostProductVersion);
+    Detail(std::string("SetProductVersion returned ") + (versionTaken ? "true" : "false"));
 
     Step("Start");
     if (!m_host->Start()) {

@@ -31,18 +31,6 @@ std::string NextPollText(const PollWatch& polls)
     return ms < 0 ? std::string("waiting for the first poll") : "next poll in about " + SecondsText(CeilSeconds(ms));
 }
 
-// Tells whether the wait ended the tour: true to go on. A time-out is reported.
-bool GoOn(Session& s, WaitResult r, bool& failed, const std::string& missing)
-{
-    if (r == WaitResult::Met) {
-        return true;
-    }
-    if (r == WaitResult::TimedOut) {
-        s.Detail("the tour stops here: " + missing);
-        failed = true;
-    }
-    return false;
-}
 
 struct InputPhase {
     std::vector<int> on;
@@ -51,18 +39,54 @@ struct InputPhase {
     std::uint64_t events;   // what the next poll reports
 };
 
-bool EventsPart(Session& s, bool& failed)
+class Tour {
+public:
+    explicit Tour(Session& s) : s(s), host(s.Host()), box(*s.Box()), polls(s.Polls()) {}
+
+    // True when every part ran; `failed` tells a missing observation from a run that is over.
+    bool Run()
+    {
+        return EventsPart() && !s.Over() && OutputsPart() && !s.Over() && OfflinePart() && !s.Over() && ReturnPart();
+    }
+    bool Failed() const { return failed; }
+
+private:
+    bool EventsPart();
+    bool SwitchAndReadBack(int outputNo, bool on);
+    bool OutputsPart();
+    bool OfflinePart();
+    bool ReturnPart();
+
+    // Whether the wait lets the tour go on; a time-out is reported and marks the tour failed.
+    bool GoOn(WaitResult r, const std::string& missing)
+    {
+        if (r == WaitResult::Met) {
+            return true;
+        }
+        if (r == WaitResult::TimedOut) {
+            s.Detail("the tour stops here: " + missing);
+            failed = true;
+        }
+        return false;
+    }
+
+    Session& s;
+    EmulatedHost& host;
+    iobox::sim::IOBoxSimulator& box;
+    PollWatch& polls;
+    bool failed = false;
+};
+
+bool Tour::EventsPart()
 {
-    auto& host = s.Host();
-    auto& box = *s.Box();
-    auto& polls = s.Polls();
     s.Step("Events");
     s.Explain("The plug-in reads the box's inputs every 5 s on a thread of its own; the first read came with "
               "the login. Every input in alarm becomes an event (type 5030) that the worker thread hands to the "
               "host; an input that stays in alarm is reported at every poll.");
     // Inputs change right after a poll, so the next poll sees the change whole.
-    if (!GoOn(s, s.WaitUntil([&] { return polls.Count() >= 1; }, kPollTimeout, [&] { return NextPollText(polls); }),
-              failed, "no poll reached the box")) {
+    const auto first =
+        s.WaitUntil([&] { return polls.Count() >= 1; }, kPollTimeout, [&] { return NextPollText(polls); });
+    if (!GoOn(first, "no poll reached the box")) {
         return false;
     }
     const std::vector<InputPhase> phases = {
@@ -81,9 +105,8 @@ bool EventsPart(Session& s, bool& failed)
         s.Detail(phase.say);
         const auto r = s.WaitUntil([&] { return host.EventCount() >= before + phase.events; }, kPollTimeout,
                                    [&] { return NextPollText(polls); });
-        if (!GoOn(s, r, failed,
-                  "the host expected " + std::to_string(phase.events) + " event(s) from the next poll and received " +
-                      std::to_string(host.EventCount() - before))) {
+        if (!GoOn(r, "the host expected " + std::to_string(phase.events) +
+                         " event(s) from the next poll and received " + std::to_string(host.EventCount() - before))) {
             return false;
         }
     }
@@ -93,15 +116,14 @@ bool EventsPart(Session& s, bool& failed)
 }
 
 // Switches, checks the box, reads all states back through the plug-in.
-bool SwitchAndReadBack(Session& s, int outputNo, bool on, bool& failed)
+bool Tour::SwitchAndReadBack(int outputNo, bool on)
 {
-    auto& box = *s.Box();
     if (!s.SwitchOutput(outputNo, on)) {
         failed = true;
         return false;
     }
-    if (!GoOn(s, s.WaitUntil([&] { return box.GetOutput(outputNo) == on; }, milliseconds(2000), nullptr), failed,
-              "the box did not switch output " + std::to_string(outputNo))) {
+    const auto switched = s.WaitUntil([&] { return box.GetOutput(outputNo) == on; }, milliseconds(2000), nullptr);
+    if (!GoOn(switched, "the box did not switch output " + std::to_string(outputNo))) {
         return false;
     }
     std::vector<OutputState> states;
@@ -120,7 +142,7 @@ bool SwitchAndReadBack(Session& s, int outputNo, bool on, bool& failed)
     return false;
 }
 
-bool OutputsPart(Session& s, bool& failed)
+bool Tour::OutputsPart()
 {
     s.Step("Outputs");
     s.Explain("The host reads every output's state through the operation interface \"iobox.d\" (a Read Coils "
@@ -130,14 +152,11 @@ bool OutputsPart(Session& s, bool& failed)
         failed = true;
         return false;
     }
-    return SwitchAndReadBack(s, 4, true, failed) && !s.Over() && SwitchAndReadBack(s, 2, false, failed);
+    return SwitchAndReadBack(4, true) && !s.Over() && SwitchAndReadBack(2, false);
 }
 
-bool OfflinePart(Session& s, bool& failed)
+bool Tour::OfflinePart()
 {
-    auto& host = s.Host();
-    auto& box = *s.Box();
-    auto& polls = s.Polls();
     s.Step("The box drops off the network");
     s.Explain("The box closes every connection and refuses new ones. The next poll's exchange fails and closes "
               "the socket; each later poll checks the connection by reconnecting, and the third failed check in "
@@ -151,7 +170,7 @@ bool OfflinePart(Session& s, bool& failed)
         const auto left = std::chrono::duration_cast<milliseconds>(expectedBy - Clock::now()).count();
         return "offline expected within about " + SecondsText(CeilSeconds(left)) + " (" + NextPollText(polls) + ")";
     });
-    if (!GoOn(s, r, failed, "no offline notification within 40 s")) {
+    if (!GoOn(r, "no offline notification within 40 s")) {
         box.RefuseNew(false);
         return false;
     }
@@ -159,11 +178,8 @@ bool OfflinePart(Session& s, bool& failed)
     return true;
 }
 
-bool ReturnPart(Session& s, bool& failed)
+bool Tour::ReturnPart()
 {
-    auto& host = s.Host();
-    auto& box = *s.Box();
-    auto& polls = s.Polls();
     s.Step("The box comes back");
     s.Explain("While a device is offline the plug-in tries a new connection at the first poll more than 15 s "
               "after its previous attempt. A connection that succeeds is reported online (status 0x8017) after "
@@ -186,15 +202,15 @@ bool ReturnPart(Session& s, bool& failed)
     }
     s.Detail("the box is back on the network");
     const std::uint64_t before = host.EventCount();
-    if (!GoOn(s, s.WaitUntil([&] { return host.OnlineCount() >= 1; }, kOnlineTimeout,
-                             [&] { return "reconnect expected at a poll: " + NextPollText(polls); }),
-              failed, "no online notification within 40 s")) {
+    const auto online = s.WaitUntil([&] { return host.OnlineCount() >= 1; }, kOnlineTimeout,
+                                    [&] { return "reconnect expected at a poll: " + NextPollText(polls); });
+    if (!GoOn(online, "no online notification within 40 s")) {
         return false;
     }
     s.Detail(std::string("the host now shows the device ") + (host.Online() ? "online" : "offline (unexpected)"));
-    if (!GoOn(s, s.WaitUntil([&] { return host.EventCount() > before; }, kPollTimeout,
-                             [&] { return NextPollText(polls); }),
-              failed, "no event for input 5 after the reconnect")) {
+    const auto reported =
+        s.WaitUntil([&] { return host.EventCount() > before; }, kPollTimeout, [&] { return NextPollText(polls); });
+    if (!GoOn(reported, "no event for input 5 after the reconnect")) {
         return false;
     }
     box.SetInput(5, false);
@@ -206,13 +222,11 @@ bool ReturnPart(Session& s, bool& failed)
 
 bool RunTour(Session& s)
 {
-    bool failed = false;
-    // Each part returns false when the tour ends early: a time-out (failed) or the run is over.
-    if (EventsPart(s, failed) && !s.Over() && OutputsPart(s, failed) && !s.Over() && OfflinePart(s, failed) &&
-        !s.Over() && ReturnPart(s, failed)) {
+    Tour tour(s);
+    if (tour.Run()) {
         s.Detail("the tour is complete; the host now takes the device away and unloads the plug-in");
     }
-    return !failed;
+    return !tour.Failed();
 }
 
 } // namespace iobox::host
