@@ -75,6 +75,10 @@ EmulatedHost::EmulatedHost(EventObserver onEvent, StatusObserver onStatus)
     // Long runs keep counts, not every event.
     m_capacity->SetKeepEvents(false);
     m_capacity->SetObserver([this](const OstraPlatform::CCapacityManager::Event& event) {
+        {
+            std::lock_guard<std::mutex> lock(m_lastEventMutex);
+            m_lastEventJson = event.json;
+        }
         ++m_events;
         if (m_onEvent) {
             m_onEvent(event.json);
@@ -316,6 +320,12 @@ std::vector<ChannelEntry> EmulatedHost::Channels(int channelType) const
     }
     std::sort(entries.begin(), entries.end(), [](const ChannelEntry& a, const ChannelEntry& b) { return a.no < b.no; });
     return entries;
+}
+
+std::string EmulatedHost::LastEventJson() const
+{
+    std::lock_guard<std::mutex> lock(m_lastEventMutex);
+    return m_lastEventJson;
 }
 
 std::vector<OstraPlatform::COperationLogWriter::Entry> EmulatedHost::OperationLog() const

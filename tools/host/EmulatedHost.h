@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -101,6 +102,8 @@ public:
     std::uint64_t EventCount() const { return m_events.load(); }
     std::uint64_t OfflineCount() const { return m_offline.load(); }
     std::uint64_t OnlineCount() const { return m_online.load(); }
+    // The content of the latest event, as delivered.
+    std::string LastEventJson() const;
 
 private:
     std::shared_ptr<dam::CCommonOperationInterface_Standard> Operations() const;
@@ -133,6 +136,8 @@ private:
     bool m_loggedIn = false;
     bool m_deviceAdded = false;
 
+    mutable std::mutex m_lastEventMutex;
+    std::string m_lastEventJson;
     std::atomic<std::uint64_t> m_events{0};
     std::atomic<std::uint64_t> m_offline{0};
     std::atomic<std::uint64_t> m_online{0};

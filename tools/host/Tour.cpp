@@ -94,6 +94,7 @@ bool Tour::EventsPart()
         {{7}, {}, "the box: input 7 goes into alarm as well", 2},
         {{}, {3}, "the box: input 3 returns to normal, input 7 stays in alarm", 1},
     };
+    bool contentShown = false;
     for (const auto& phase : phases) {
         const std::uint64_t before = host.EventCount();
         for (int no : phase.on) {
@@ -108,6 +109,11 @@ bool Tour::EventsPart()
         if (!GoOn(r, "the host expected " + std::to_string(phase.events) +
                          " event(s) from the next poll and received " + std::to_string(host.EventCount() - before))) {
             return false;
+        }
+        if (!contentShown) {
+            s.Detail("the event's content as the host received it (--json prints every event so):");
+            s.Detail(host.LastEventJson());
+            contentShown = true;
         }
     }
     box.SetInput(7, false);

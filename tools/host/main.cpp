@@ -24,6 +24,8 @@ void InstallSignalHandlers()
 {
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
+    // The first Ctrl-C shuts down through Stop and Unit; a second one ends the process at once.
+    action.sa_flags = SA_RESETHAND;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
