@@ -70,6 +70,8 @@ bool Console::StatusShown() const { return m_statusOnTerminal; }
 
 Console::LogSink::LogSink(Console& console, int minLevel) : m_console(console), m_stderr(minLevel) {}
 
+int Console::LogSink::MinLevel() const { return m_stderr.GetMinLevel(); }
+
 void Console::LogSink::Write(int level, const std::string& module, const std::string& format,
                              const std::string& text)
 {

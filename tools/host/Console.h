@@ -39,6 +39,7 @@ public:
         LogSink(Console& console, int minLevel);
         void Write(int level, const std::string& module, const std::string& format,
                    const std::string& text) override;
+        int MinLevel() const override;
 
     private:
         Console& m_console;
