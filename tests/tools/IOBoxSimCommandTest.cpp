@@ -4,129 +4,23 @@
 
 #include <gtest/gtest.h>
 
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
-extern char** environ;
+#include "support/ChildProcess.h"
 
 namespace {
 
 using std::chrono::milliseconds;
 
-// A child with stdout and stderr on pipes; killed by pid if it outlives the test.
-class Child {
+// The command with stdout and stderr on pipes; killed by pid if it outlives the test.
+class Child : public testsupport::ChildProcess {
 public:
-    explicit Child(const std::vector<std::string>& args)
-    {
-        int out[2];
-        int err[2];
-        if (::pipe(out) != 0 || ::pipe(err) != 0) {
-            return;
-        }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        posix_spawn_file_actions_addclose(&actions, err[0]);
-        std::vector<std::string> all{IOBOX_SIM_COMMAND};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (auto& a : all) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-            pid_ = -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        ::close(err[1]);
-        out_ = out[0];
-        err_ = err[0];
-    }
-    ~Child()
-    {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        ::close(out_);
-        ::close(err_);
-    }
-    pid_t Pid() const { return pid_; }
-
-    // Next line of stdout (without the newline); empty on time-out or end.
-    std::string ReadLine(milliseconds timeout) { return ReadLineFrom(out_, outBuf_, timeout); }
-    // Everything on stderr until the child closes it or the time-out passes.
-    std::string ReadAllErr(milliseconds timeout)
-    {
-        std::string all;
-        for (int i = 0; i < 100; ++i) {
-            const std::string line = ReadLineFrom(err_, errBuf_, timeout);
-            if (line.empty()) {
-                break;
-            }
-            all += line + "\n";
-        }
-        return all;
-    }
-
-    // Exit code, or -1 when the child did not end within the time-out.
-    int Wait(milliseconds timeout)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        for (int i = 0; i < 10000 && std::chrono::steady_clock::now() < deadline; ++i) {
-            int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(milliseconds(5));
-        }
-        return -1;
-    }
-
-private:
-    static std::string ReadLineFrom(int fd, std::string& buf, milliseconds timeout)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        for (int i = 0; i < 10000; ++i) {
-            const auto nl = buf.find('\n');
-            if (nl != std::string::npos) {
-                std::string line = buf.substr(0, nl);
-                buf.erase(0, nl + 1);
-                return line;
-            }
-            const auto left = std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-            pollfd p{fd, POLLIN, 0};
-            if (left <= 0 || ::poll(&p, 1, static_cast<int>(left)) <= 0) {
-                return {};
-            }
-            char chunk[256];
-            const ssize_t n = ::read(fd, chunk, sizeof(chunk));
-            if (n <= 0) {
-                return {};
-            }
-            buf.append(chunk, static_cast<std::size_t>(n));
-        }
-        return {};
-    }
-
-    pid_t pid_ = -1;
-    int out_ = -1;
-    int err_ = -1;
-    std::string outBuf_;
-    std::string errBuf_;
+    explicit Child(const std::vector<std::string>& args) : ChildProcess(IOBOX_SIM_COMMAND, args) {}
 };
 
 std::uint16_t PortFrom(const std::string& line)
