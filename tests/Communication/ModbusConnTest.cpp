@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <map>
@@ -450,7 +449,6 @@ TEST_F(ModbusConn, PollsAndOutputRequestsShareTheConnectionWithoutMixingReplies)
     // Inputs and coils differ and their replies differ in length, so a reply taken by the
     // wrong request shows.
     m_sim->SetInputs(std::vector<bool>{false, true, false, true, true, false, false, false, false, true});
-    m_sim->SetOutput(1, true);
     m_sim->SetOutput(3, true);
     m_sim->SetOutput(6, true);
     m_alarms.Install();
@@ -460,51 +458,31 @@ TEST_F(ModbusConn, PollsAndOutputRequestsShareTheConnectionWithoutMixingReplies)
     ASSERT_TRUE(conn);
     ASSERT_TRUE(m_alarms.WaitForCount(4, kWait));
 
-    // Outputs 1, 3 and 6 stay on and 2 and 4 off through writes that confirm them; output 5
-    // is switched on and off all along.
-    std::atomic<int> readsOk{0};
-    std::atomic<int> readsWrong{0};
-    std::atomic<int> writesFailed{0};
-    const uint64_t pollsBefore = m_sim->RequestCount(kReadInputs);
-    auto host = [&](int outputOn, int outputOff) {
-        for (int i = 0; i < 100; ++i) {
-            if (i % 10 == 0) {
-                // Keep the poll interleaved with the host's requests however the threads run.
-                m_sim->WaitForRequests(kReadInputs, pollsBefore + static_cast<uint64_t>(i / 10), kWait);
-            }
-            OutputStates states;
-            auto read = States(states);
-            if (conn->AlarmHostRequest_GetAlarmOutputStatus(states)) {
-                read = States(states);
-            }
-            const bool five = read.count(5) == 1 && read[5] <= 1;
-            read.erase(5);
-            if (five && read == std::map<unsigned int, unsigned int>{{1, 1}, {2, 0}, {3, 1}, {4, 0}, {6, 1}}) {
-                ++readsOk;
-            } else {
-                ++readsWrong;
-            }
-            if (!conn->AlarmHostRequest_AlarmOutputControl(1, outputOn) ||
-                !conn->AlarmHostRequest_AlarmOutputControl(0, outputOff) ||
-                !conn->AlarmHostRequest_AlarmOutputControl(i % 2, 5)) {
-                ++writesFailed;
-            }
-        }
+    // Two host threads on the connection itself; the fault matrix runs four through the
+    // host's operations.
+    modbustest::OutputTraffic traffic;
+    traffic.read = [&](modbustest::OutputTraffic::States& read) {
+        OutputStates states;
+        const bool ok = conn->AlarmHostRequest_GetAlarmOutputStatus(states);
+        read = States(states);
+        return ok;
     };
-    std::thread first(host, 1, 2);
-    std::thread second(host, 3, 4);
-    first.join();
-    second.join();
+    traffic.write = [&](int outputNo, int state) { return conn->AlarmHostRequest_AlarmOutputControl(state, outputNo); };
+    traffic.threads = 2;
+    traffic.fixed = {{3, 1}, {4, 0}, {5, 0}, {6, 1}};
+    const uint64_t pollsBefore = m_sim->RequestCount(kReadInputs);
+    const auto result = modbustest::RunOutputTraffic(traffic, *m_sim);
     // Writes are not awaited: let the device take the last ones before the logout resets
     // the connection.
-    EXPECT_TRUE(m_sim->WaitForRequests(kWriteCoil, 600, kWait));
+    EXPECT_TRUE(m_sim->WaitForRequests(kWriteCoil, 400, kWait));
     EXPECT_TRUE(CTCPConnMgr::Instance()->Logout(handle));
 
-    EXPECT_EQ(readsOk.load(), 200);
-    EXPECT_EQ(readsWrong.load(), 0);
-    EXPECT_EQ(writesFailed.load(), 0);
-    EXPECT_EQ(m_sim->RequestCount(kWriteCoil), 600u);
-    EXPECT_EQ(m_sim->GetOutputs(), (std::vector<bool>{true, false, true, false, true, true}));
+    EXPECT_EQ(result.readsOk, 200);
+    EXPECT_EQ(result.readsWrong, 0) << result.firstWrong;
+    EXPECT_EQ(result.writesFailed, 0);
+    EXPECT_EQ(m_sim->RequestCount(kWriteCoil), 400u);
+    // The last switch of each thread (iteration 99) turned its output on.
+    EXPECT_EQ(m_sim->GetOutputs(), (std::vector<bool>{true, true, true, false, false, true}));
     // Every poll delivered the four inputs in alarm, and nothing else.
     const uint64_t polls = m_sim->RequestCount(kReadInputs);
     EXPECT_GE(polls, pollsBefore + 9);
