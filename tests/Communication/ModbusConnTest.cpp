@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -413,7 +414,7 @@ TEST_F(ModbusConn, UnsupportedCompanyTypeRefusesOutputsButStillPolls)
     EXPECT_FALSE(m_sim->GetOutput(3));
 }
 
-TEST_F(ModbusConn, AFailedOutputReadLeavesTheConnectionAsItIs)
+TEST_F(ModbusConn, AFailedOutputReadLeavesTheConnectionAsItIsAndTheNextReadGetsItsOwnReply)
 {
     PollOnlyAtLogin();
     ASSERT_TRUE(StartSim());
@@ -423,20 +424,36 @@ TEST_F(ModbusConn, AFailedOutputReadLeavesTheConnectionAsItIs)
     auto conn = Conn(handle);
     ASSERT_TRUE(conn);
 
-    m_sim->Silent(true); // no reply within the one-second wait
-    ResetLastError();
-    OutputStates states;
-    EXPECT_FALSE(conn->AlarmHostRequest_GetAlarmOutputStatus(states));
-    EXPECT_EQ(LastErrorCode(), 4);
-    const auto failed = Texts(m_log, "[%s]GetAlarmHostMainStatus SynSendData failed.connect handle[%d][%s(%d)]");
-    ASSERT_EQ(failed.size(), 1u) << m_log.Dump();
-    EXPECT_EQ(failed[0].rfind("[iobox::CModbusTCPConn::AlarmHostRequest_GetAlarmOutputStatus]", 0), 0u);
+    // Either way the read gives up after its one-second wait.
+    const struct {
+        const char* what;
+        std::function<void(bool)> fault;
+        unsigned int switchedAfter; // an output switched on once the fault is over
+    } cases[] = {
+        {"no reply", [&](bool on) { m_sim->Silent(on); }, 6},
+        // The late reply shows the outputs as they were; the next read is answered after it.
+        {"a reply half a second late", [&](bool on) { m_sim->Stall(milliseconds(on ? 1500 : 0)); }, 5},
+    };
+    std::map<unsigned int, unsigned int> expected{{1, 0}, {2, 0}, {3, 0}, {4, 0}, {5, 0}, {6, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        m_log.Clear();
+        c.fault(true);
+        ResetLastError();
+        OutputStates states;
+        EXPECT_FALSE(conn->AlarmHostRequest_GetAlarmOutputStatus(states));
+        EXPECT_EQ(LastErrorCode(), 4);
+        const auto failed = Texts(m_log, "[%s]GetAlarmHostMainStatus SynSendData failed.connect handle[%d][%s(%d)]");
+        ASSERT_EQ(failed.size(), 1u) << m_log.Dump();
+        EXPECT_EQ(failed[0].rfind("[iobox::CModbusTCPConn::AlarmHostRequest_GetAlarmOutputStatus]", 0), 0u);
 
-    m_sim->Silent(false);
-    m_sim->SetOutput(6, true);
-    states.clear();
-    EXPECT_TRUE(conn->AlarmHostRequest_GetAlarmOutputStatus(states));
-    EXPECT_EQ(States(states)[6], 1u);
+        c.fault(false);
+        m_sim->SetOutput(static_cast<int>(c.switchedAfter), true);
+        expected[c.switchedAfter] = 1;
+        states.clear();
+        EXPECT_TRUE(conn->AlarmHostRequest_GetAlarmOutputStatus(states));
+        EXPECT_EQ(States(states), expected);
+    }
     EXPECT_EQ(m_sim->TotalConnections(), 1u);
     EXPECT_EQ(m_sim->ConnectionCount(), 1);
 }
