@@ -284,27 +284,6 @@ TEST_F(ModbusConn, ADroppedConnectionIsReconnectedByTheNextCheck)
     EXPECT_TRUE(StatusCodes().empty());
 }
 
-TEST_F(ModbusConn, BadRepliesFailThePollAndTheNextCheckReconnects)
-{
-    ASSERT_TRUE(StartSim());
-    m_alarms.Install();
-    m_sim->SetInput(2, true);
-    const int handle = LoginAndSave();
-    ASSERT_GT(handle, 0);
-    ASSERT_TRUE(m_alarms.WaitForCount(1, kWait));
-
-    // A reply cut short in its body: the exchange fails and the socket is closed.
-    m_sim->TruncateReply(true);
-    ASSERT_TRUE(testsupport::WaitFor([&] { return m_log.CountFormat(kInputExchangeFailed) >= 2; }, kWait));
-    m_sim->TruncateReply(false);
-    const std::size_t delivered = m_alarms.Count();
-    ASSERT_TRUE(m_alarms.WaitForCount(delivered + 2, kWait));
-    for (const auto& r : m_alarms.Records()) {
-        EXPECT_EQ(r.point, 2);
-    }
-    EXPECT_TRUE(StatusCodes().empty());
-}
-
 // ---- outputs ---------------------------------------------------------------------------
 
 TEST_F(ModbusConn, OutputsAreReadAndSwitchedOnTheDevicesCoils)
