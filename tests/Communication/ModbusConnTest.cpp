@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -284,27 +284,6 @@ TEST_F(ModbusConn, ADroppedConnectionIsReconnectedByTheNextCheck)
     EXPECT_TRUE(StatusCodes().empty());
 }
 
-TEST_F(ModbusConn, BadRepliesFailThePollAndTheNextCheckReconnects)
-{
-    ASSERT_TRUE(StartSim());
-    m_alarms.Install();
-    m_sim->SetInput(2, true);
-    const int handle = LoginAndSave();
-    ASSERT_GT(handle, 0);
-    ASSERT_TRUE(m_alarms.WaitForCount(1, kWait));
-
-    // A reply cut short in its body: the exchange fails and the socket is closed.
-    m_sim->TruncateReply(true);
-    ASSERT_TRUE(testsupport::WaitFor([&] { return m_log.CountFormat(kInputExchangeFailed) >= 2; }, kWait));
-    m_sim->TruncateReply(false);
-    const std::size_t delivered = m_alarms.Count();
-    ASSERT_TRUE(m_alarms.WaitForCount(delivered + 2, kWait));
-    for (const auto& r : m_alarms.Records()) {
-        EXPECT_EQ(r.point, 2);
-    }
-    EXPECT_TRUE(StatusCodes().empty());
-}
-
 // ---- outputs ---------------------------------------------------------------------------
 
 TEST_F(ModbusConn, OutputsAreReadAndSwitchedOnTheDevicesCoils)
@@ -414,7 +393,7 @@ TEST_F(ModbusConn, UnsupportedCompanyTypeRefusesOutputsButStillPolls)
     EXPECT_FALSE(m_sim->GetOutput(3));
 }
 
-TEST_F(ModbusConn, AFailedOutputReadLeavesTheConnectionAsItIs)
+TEST_F(ModbusConn, AFailedOutputReadLeavesTheConnectionAsItIsAndTheNextReadGetsItsOwnReply)
 {
     PollOnlyAtLogin();
     ASSERT_TRUE(StartSim());
@@ -424,20 +403,36 @@ TEST_F(ModbusConn, AFailedOutputReadLeavesTheConnectionAsItIs)
     auto conn = Conn(handle);
     ASSERT_TRUE(conn);
 
-    m_sim->Silent(true); // no reply within the one-second wait
-    ResetLastError();
-    OutputStates states;
-    EXPECT_FALSE(conn->AlarmHostRequest_GetAlarmOutputStatus(states));
-    EXPECT_EQ(LastErrorCode(), 4);
-    const auto failed = Texts(m_log, "[%s]GetAlarmHostMainStatus SynSendData failed.connect handle[%d][%s(%d)]");
-    ASSERT_EQ(failed.size(), 1u) << m_log.Dump();
-    EXPECT_EQ(failed[0].rfind("[iobox::CModbusTCPConn::AlarmHostRequest_GetAlarmOutputStatus]", 0), 0u);
+    // Either way the read gives up after its one-second wait.
+    const struct {
+        const char* what;
+        std::function<void(bool)> fault;
+        unsigned int switchedAfter; // an output switched on once the fault is over
+    } cases[] = {
+        {"no reply", [&](bool on) { m_sim->Silent(on); }, 6},
+        // The late reply shows the outputs as they were; the next read is answered after it.
+        {"a reply half a second late", [&](bool on) { m_sim->Stall(milliseconds(on ? 1500 : 0)); }, 5},
+    };
+    std::map<unsigned int, unsigned int> expected{{1, 0}, {2, 0}, {3, 0}, {4, 0}, {5, 0}, {6, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        m_log.Clear();
+        c.fault(true);
+        ResetLastError();
+        OutputStates states;
+        EXPECT_FALSE(conn->AlarmHostRequest_GetAlarmOutputStatus(states));
+        EXPECT_EQ(LastErrorCode(), 4);
+        const auto failed = Texts(m_log, "[%s]GetAlarmHostMainStatus SynSendData failed.connect handle[%d][%s(%d)]");
+        ASSERT_EQ(failed.size(), 1u) << m_log.Dump();
+        EXPECT_EQ(failed[0].rfind("[iobox::CModbusTCPConn::AlarmHostRequest_GetAlarmOutputStatus]", 0), 0u);
 
-    m_sim->Silent(false);
-    m_sim->SetOutput(6, true);
-    states.clear();
-    EXPECT_TRUE(conn->AlarmHostRequest_GetAlarmOutputStatus(states));
-    EXPECT_EQ(States(states)[6], 1u);
+        c.fault(false);
+        m_sim->SetOutput(static_cast<int>(c.switchedAfter), true);
+        expected[c.switchedAfter] = 1;
+        states.clear();
+        EXPECT_TRUE(conn->AlarmHostRequest_GetAlarmOutputStatus(states));
+        EXPECT_EQ(States(states), expected);
+    }
     EXPECT_EQ(m_sim->TotalConnections(), 1u);
     EXPECT_EQ(m_sim->ConnectionCount(), 1);
 }
@@ -450,7 +445,6 @@ TEST_F(ModbusConn, PollsAndOutputRequestsShareTheConnectionWithoutMixingReplies)
     // Inputs and coils differ and their replies differ in length, so a reply taken by the
     // wrong request shows.
     m_sim->SetInputs(std::vector<bool>{false, true, false, true, true, false, false, false, false, true});
-    m_sim->SetOutput(1, true);
     m_sim->SetOutput(3, true);
     m_sim->SetOutput(6, true);
     m_alarms.Install();
@@ -460,51 +454,31 @@ TEST_F(ModbusConn, PollsAndOutputRequestsShareTheConnectionWithoutMixingReplies)
     ASSERT_TRUE(conn);
     ASSERT_TRUE(m_alarms.WaitForCount(4, kWait));
 
-    // Outputs 1, 3 and 6 stay on and 2 and 4 off through writes that confirm them; output 5
-    // is switched on and off all along.
-    std::atomic<int> readsOk{0};
-    std::atomic<int> readsWrong{0};
-    std::atomic<int> writesFailed{0};
-    const uint64_t pollsBefore = m_sim->RequestCount(kReadInputs);
-    auto host = [&](int outputOn, int outputOff) {
-        for (int i = 0; i < 100; ++i) {
-            if (i % 10 == 0) {
-                // Keep the poll interleaved with the host's requests however the threads run.
-                m_sim->WaitForRequests(kReadInputs, pollsBefore + static_cast<uint64_t>(i / 10), kWait);
-            }
-            OutputStates states;
-            auto read = States(states);
-            if (conn->AlarmHostRequest_GetAlarmOutputStatus(states)) {
-                read = States(states);
-            }
-            const bool five = read.count(5) == 1 && read[5] <= 1;
-            read.erase(5);
-            if (five && read == std::map<unsigned int, unsigned int>{{1, 1}, {2, 0}, {3, 1}, {4, 0}, {6, 1}}) {
-                ++readsOk;
-            } else {
-                ++readsWrong;
-            }
-            if (!conn->AlarmHostRequest_AlarmOutputControl(1, outputOn) ||
-                !conn->AlarmHostRequest_AlarmOutputControl(0, outputOff) ||
-                !conn->AlarmHostRequest_AlarmOutputControl(i % 2, 5)) {
-                ++writesFailed;
-            }
-        }
+    // Two host threads on the connection itself; the fault matrix runs four through the
+    // host's operations.
+    modbustest::OutputTraffic traffic;
+    traffic.read = [&](modbustest::OutputTraffic::States& read) {
+        OutputStates states;
+        const bool ok = conn->AlarmHostRequest_GetAlarmOutputStatus(states);
+        read = States(states);
+        return ok;
     };
-    std::thread first(host, 1, 2);
-    std::thread second(host, 3, 4);
-    first.join();
-    second.join();
+    traffic.write = [&](int outputNo, int state) { return conn->AlarmHostRequest_AlarmOutputControl(state, outputNo); };
+    traffic.threads = 2;
+    traffic.fixed = {{3, 1}, {4, 0}, {5, 0}, {6, 1}};
+    const uint64_t pollsBefore = m_sim->RequestCount(kReadInputs);
+    const auto result = modbustest::RunOutputTraffic(traffic, *m_sim);
     // Writes are not awaited: let the device take the last ones before the logout resets
     // the connection.
-    EXPECT_TRUE(m_sim->WaitForRequests(kWriteCoil, 600, kWait));
+    EXPECT_TRUE(m_sim->WaitForRequests(kWriteCoil, 400, kWait));
     EXPECT_TRUE(CTCPConnMgr::Instance()->Logout(handle));
 
-    EXPECT_EQ(readsOk.load(), 200);
-    EXPECT_EQ(readsWrong.load(), 0);
-    EXPECT_EQ(writesFailed.load(), 0);
-    EXPECT_EQ(m_sim->RequestCount(kWriteCoil), 600u);
-    EXPECT_EQ(m_sim->GetOutputs(), (std::vector<bool>{true, false, true, false, true, true}));
+    EXPECT_EQ(result.readsOk, 200);
+    EXPECT_EQ(result.readsWrong, 0) << result.firstWrong;
+    EXPECT_EQ(result.writesFailed, 0);
+    EXPECT_EQ(m_sim->RequestCount(kWriteCoil), 400u);
+    // The last switch of each thread (iteration 99) turned its output on.
+    EXPECT_EQ(m_sim->GetOutputs(), (std::vector<bool>{true, true, true, false, false, true}));
     // Every poll delivered the four inputs in alarm, and nothing else.
     const uint64_t polls = m_sim->RequestCount(kReadInputs);
     EXPECT_GE(polls, pollsBefore + 9);

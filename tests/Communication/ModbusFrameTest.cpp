@@ -302,4 +302,24 @@ TEST(ModbusFrame, WriteRepliesAreRecognisedByTheirFunction)
     }
 }
 
+TEST(ModbusFrame, TransactionOfAFrameIsItsFirstTwoBytes)
+{
+    const struct {
+        std::string adu;
+        bool found;
+        uint16_t transaction;
+    } cases[] = {
+        {modbus::BuildReadCoilsRequest(0x1234ABCD, 0, 6), true, 0xABCD},
+        {Bytes({0xFF, 0x01, 0, 0, 0, 3, 0, 0x82, 0x02}), true, 0xFF01},
+        {Bytes({0x00, 0x80}), true, 0x0080},
+        {Bytes({0x7F}), false, 0},
+        {std::string(), false, 0},
+    };
+    for (const auto& c : cases) {
+        uint16_t transaction = 0;
+        EXPECT_EQ(modbus::TransactionOf(c.adu, transaction), c.found) << c.adu.size();
+        EXPECT_EQ(transaction, c.transaction) << c.adu.size();
+    }
+}
+
 } // namespace

@@ -1,5 +1,9 @@
 #include "ModbusTestSupport.h"
 
+#include <atomic>
+#include <sstream>
+#include <thread>
+
 #include "Communication/ModbusComm/TCPConnManager/TCPConnMgr.h"
 #include "LoopbackServer.h"
 #include "support/Process.h"
@@ -106,6 +110,87 @@ void RequestLog::Clear()
     std::lock_guard<std::mutex> lock(m_mutex);
     m_requests.clear();
     m_times.clear();
+}
+
+namespace {
+
+std::string Describe(const OutputTraffic::States& states)
+{
+    std::ostringstream out;
+    for (const auto& entry : states) {
+        out << entry.first << "=" << entry.second << " ";
+    }
+    return out.str();
+}
+
+// What a read by the owner of `own`, after setting it to `state`, must show.
+bool ReadIsRight(const OutputTraffic& traffic, const OutputTraffic::States& read, unsigned int own, unsigned int state)
+{
+    if (read.size() != traffic.fixed.size() + static_cast<std::size_t>(traffic.threads)) {
+        return false;
+    }
+    for (const auto& entry : read) {
+        const auto fixed = traffic.fixed.find(entry.first);
+        if (fixed != traffic.fixed.end()) {
+            if (entry.second != fixed->second) {
+                return false;
+            }
+        } else if (entry.first == own ? entry.second != state : entry.second > 1) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+OutputTrafficResult RunOutputTraffic(const OutputTraffic& traffic, const iobox::sim::IOBoxSimulator& sim)
+{
+    std::atomic<int> readsOk{0};
+    std::atomic<int> readsWrong{0};
+    std::atomic<int> writesFailed{0};
+    std::mutex wrongMutex;
+    std::string firstWrong;
+    const auto fixedOutput = *traffic.fixed.begin();
+    const uint64_t pollsBefore = sim.RequestCount(kReadInputs);
+    auto host = [&](int thread) {
+        const unsigned int own = static_cast<unsigned int>(thread) + 1;
+        for (int i = 0; i < traffic.iterations; ++i) {
+            if (i % 10 == 0) {
+                sim.WaitForRequests(kReadInputs, pollsBefore + static_cast<uint64_t>(i / 10), kWait);
+            }
+            const unsigned int state = static_cast<unsigned int>(i % 2);
+            if (!traffic.write(static_cast<int>(own), static_cast<int>(state)) ||
+                !traffic.write(static_cast<int>(fixedOutput.first), static_cast<int>(fixedOutput.second))) {
+                ++writesFailed;
+            }
+            OutputTraffic::States read;
+            const bool ok = traffic.read(read);
+            if (ok && ReadIsRight(traffic, read, own, state)) {
+                ++readsOk;
+                continue;
+            }
+            ++readsWrong;
+            std::lock_guard<std::mutex> lock(wrongMutex);
+            if (firstWrong.empty()) {
+                firstWrong = "thread " + std::to_string(thread) + " set output " + std::to_string(own) + " to " +
+                             std::to_string(state) + ", read " + (ok ? Describe(read) : std::string("failed"));
+            }
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int k = 0; k < traffic.threads; ++k) {
+        threads.emplace_back(host, k);
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    OutputTrafficResult result;
+    result.readsOk = readsOk.load();
+    result.readsWrong = readsWrong.load();
+    result.writesFailed = writesFailed.load();
+    result.firstWrong = firstWrong;
+    return result;
 }
 
 std::vector<std::string> Texts(const testsupport::LogCapture& log, const std::string& format)

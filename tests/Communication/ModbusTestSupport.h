@@ -4,6 +4,8 @@
 // the fixture logs out again.
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -65,6 +67,33 @@ private:
     std::vector<iobox::sim::RequestInfo> m_requests;
     std::vector<std::chrono::steady_clock::time_point> m_times;
 };
+
+// Host threads sharing one device with its poll, each switching an output of its own and
+// reading every output after each switch. The device answers one connection in order, so a
+// read must show the thread's own output as the thread last set it, every output that no
+// thread switches as given, and the other threads' outputs as 0 or 1: a reply handed to the
+// wrong request shows. Each switch is followed by a write that leaves a fixed output as it is,
+// so several unread write replies precede a read.
+struct OutputTraffic {
+    using States = std::map<unsigned int, unsigned int>;
+    // One read of every output; false when the read failed.
+    std::function<bool(States& states)> read;
+    std::function<bool(int outputNo, int state)> write;
+    int threads = 2;   // thread k switches output k + 1
+    int iterations = 100;
+    States fixed;      // outputs no thread owns, with their states; at least one
+};
+
+struct OutputTrafficResult {
+    int readsOk = 0;
+    int readsWrong = 0;
+    int writesFailed = 0;
+    std::string firstWrong; // the first wrong read, for the failure message
+};
+
+// Runs the threads to the end. Every ten iterations a thread waits for the next poll, so that
+// polls stay interleaved with the host's requests however the threads are scheduled.
+OutputTrafficResult RunOutputTraffic(const OutputTraffic& traffic, const iobox::sim::IOBoxSimulator& sim);
 
 // Text of the captured lines whose format is exactly this.
 std::vector<std::string> Texts(const testsupport::LogCapture& log, const std::string& format);

@@ -159,6 +159,15 @@ bool IsWriteReply(const std::string& reply)
            (ByteAt(reply, kFunctionOffset) & static_cast<uint8_t>(~kExceptionBit)) == kWriteSingleCoil;
 }
 
+bool TransactionOf(const std::string& adu, uint16_t& transaction)
+{
+    if (adu.size() < 2) {
+        return false;
+    }
+    transaction = static_cast<uint16_t>((ByteAt(adu, 0) << 8) | ByteAt(adu, 1));
+    return true;
+}
+
 namespace test_only {
 void SetTransactionCounter(uint32_t value) { g_transaction.store(value); }
 } // namespace test_only

@@ -75,6 +75,10 @@ bool ParseOutputRecvData(const std::string& response, int count,
 // one in place of its own reply has met the unread answer to an earlier write.
 bool IsWriteReply(const std::string& reply);
 
+// Transaction identifier of a request or reply (its first two bytes); false when it is
+// shorter than that.
+bool TransactionOf(const std::string& adu, uint16_t& transaction);
+
 // For tests only: makes the next request of the process carry this counter value.
 namespace test_only {
 void SetTransactionCounter(uint32_t value);

@@ -98,23 +98,61 @@ bool CModbusTCPConn::CheckConnection()
 bool CModbusTCPConn::Exchange(const std::string& request, std::string& reply)
 {
     std::lock_guard<std::mutex> lock(m_exchangeMutex);
-    const int unread = m_unreadWriteReplies;
+    int unreadWrites = m_unreadWriteReplies;
     m_unreadWriteReplies = 0;
+    uint16_t transaction = 0;
+    modbus::TransactionOf(request, transaction);
     Marl::Net::StickyParam sticky = modbus::ReadReplyFraming();
     if (!m_client->SendDataByHeadSticky(sticky, request)) {
+        NoteUnansweredRead(transaction, sticky);
         return false;
     }
     reply = sticky.head + sticky.body;
-    // The device answers in order, so this request's reply follows the late write replies.
-    for (int i = 0; i < unread && modbus::IsWriteReply(reply); ++i) {
+    // The device answers in order, so this request's reply follows the late ones. Each late
+    // reply passed over is forgotten, so the loop ends.
+    while (IsLateReply(reply, transaction, unreadWrites)) {
         Marl::Net::StickyParam next = modbus::ReadReplyFraming();
         // Nothing to send: the framed read takes the next reply as it is.
         if (!m_client->SendDataByHeadSticky(next, std::string())) {
+            NoteUnansweredRead(transaction, next);
             return false;
         }
         reply = next.head + next.body;
     }
     return true;
+}
+
+bool CModbusTCPConn::IsLateReply(const std::string& reply, uint16_t transaction, int& unreadWrites)
+{
+    if (unreadWrites > 0 && modbus::IsWriteReply(reply)) {
+        --unreadWrites;
+        return true;
+    }
+    uint16_t replyTransaction = 0;
+    if (m_lateReads.empty() || !modbus::TransactionOf(reply, replyTransaction) || replyTransaction == transaction) {
+        return false;
+    }
+    for (auto it = m_lateReads.begin(); it != m_lateReads.end(); ++it) {
+        if (*it == replyTransaction) {
+            m_lateReads.erase(it);
+            return true;
+        }
+    }
+    return false;
+}
+
+void CModbusTCPConn::NoteUnansweredRead(uint16_t transaction, const Marl::Net::StickyParam& sticky)
+{
+    // A reply broken off part-way cannot be recognised later; only whole replies are awaited.
+    if (!sticky.head.empty()) {
+        return;
+    }
+    // Replies later than a few exchanges are long cleared from the socket or never come.
+    constexpr std::size_t kLateReadsKept = 8;
+    if (m_lateReads.size() >= kLateReadsKept) {
+        m_lateReads.pop_front();
+    }
+    m_lateReads.push_back(transaction);
 }
 
 bool CModbusTCPConn::SendWrite(const std::string& request)

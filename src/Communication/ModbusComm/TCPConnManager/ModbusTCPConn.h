@@ -5,6 +5,7 @@
 // threads and describes its channels.
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -57,9 +58,15 @@ public:
 private:
     bool Connect();
     bool CheckConnection();
-    // One framed read: request out, the joined reply back. Replies to earlier writes that are
-    // still unread are passed over, so that the reply is this request's own.
+    // One framed read: request out, the joined reply back. Replies that earlier requests left
+    // unread are passed over, so that the reply is this request's own.
     bool Exchange(const std::string& request, std::string& reply);
+    // Whether the reply answers an earlier request rather than this one; forgets it if so.
+    // Under m_exchangeMutex.
+    bool IsLateReply(const std::string& reply, uint16_t transaction, int& unreadWrites);
+    // A read that failed before any byte of its reply arrived may still be answered: its
+    // reply is remembered as late. Under m_exchangeMutex.
+    void NoteUnansweredRead(uint16_t transaction, const Marl::Net::StickyParam& sticky);
     // Sends a write without awaiting its reply.
     bool SendWrite(const std::string& request);
     void TouchActivity();
@@ -80,10 +87,12 @@ private:
     bool m_offline = false;
     const ModbusTiming m_timing;
     // The poll thread and host threads take turns on the device. A write's reply is never
-    // awaited; if it arrives after the next read has cleared the socket, that read meets it
-    // first and reads on.
+    // awaited, and a read that timed out leaves its reply to come later; if such a reply
+    // arrives after the next read has cleared the socket, that read meets it first and reads
+    // on. Write replies are told by their function, late read replies by their transaction.
     std::mutex m_exchangeMutex;
-    int m_unreadWriteReplies = 0; // guarded by m_exchangeMutex
+    int m_unreadWriteReplies = 0;       // guarded by m_exchangeMutex
+    std::deque<uint16_t> m_lateReads;   // guarded by m_exchangeMutex; the most recent few
 };
 
 } // namespace iobox

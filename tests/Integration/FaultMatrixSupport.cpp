@@ -1,0 +1,233 @@
+#include "FaultMatrixSupport.h"
+
+#include <algorithm>
+
+#include "Communication/DeviceCommManager.h"
+#include "Communication/ModbusComm/TCPConnManager/TCPConnMgr.h"
+#include "EventManager/EventProcessManager.h"
+#include "Marl/Base/Singleton.h"
+#include "Marl/Base/ThreadManager.h"
+#include "Operation/Impl/IOBoxCommonOperationImp.h"
+#include "dam/Operation.h"
+#include "support/IOBoxDevice.h"
+#include "support/Process.h"
+
+namespace faultmatrix {
+
+namespace {
+
+constexpr int kAlarmInputChannel = 1003;
+constexpr int kAlarmOutputChannel = 1004;
+const char* const kEventThread = "iobox.d.EventFactory";
+
+Marl::Base::CThreadManager* Threads() { return Marl::Base::CSingleton<Marl::Base::CThreadManager>::Instance(); }
+
+// Host channel id -> channel number for one channel type of the device.
+std::map<unsigned int, int> ChannelNumbers(const std::shared_ptr<dam::CDevice>& device, int channelType)
+{
+    std::map<unsigned int, int> numbers;
+    for (const auto& channel : device->GetChannels(channelType)) {
+        numbers[channel->GetID()] = channel->GetNo();
+    }
+    return numbers;
+}
+
+} // namespace
+
+::testing::AssertionResult OnlyPoints(const std::vector<int>& points, const std::vector<int>& allowed)
+{
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        if (std::find(allowed.begin(), allowed.end(), points[i]) == allowed.end()) {
+            return ::testing::AssertionFailure() << "event " << i << " is for input " << points[i];
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+Resources::Resources() : threads(testsupport::ThreadCount()), descriptors(testsupport::OpenDescriptorCount()) {}
+
+::testing::AssertionResult Resources::Regained() const
+{
+    if (testsupport::WaitFor([this] { return Resources() == *this; }, kWait)) {
+        return ::testing::AssertionSuccess();
+    }
+    const Resources now;
+    return ::testing::AssertionFailure() << "threads " << threads << " -> " << now.threads << ", descriptors "
+                                         << descriptors << " -> " << now.descriptors;
+}
+
+void FaultMatrix::SetUp()
+{
+    iobox::CTCPConnMgr::Instance()->SetTiming(modbustest::ShortTiming());
+    ASSERT_TRUE(iobox::CDeviceCommManager::Instance()->Init());
+    ASSERT_TRUE(iobox::CEventProcessManager::Instance()->Init());
+    ASSERT_NE(Threads()->GetAvailableThread(kEventThread), 0u);
+}
+
+void FaultMatrix::TearDown()
+{
+    for (auto& box : m_boxes) {
+        if (Handle(box) >= 0) {
+            box.strategy->Logout();
+        }
+    }
+    Threads()->ReleaseThread(kEventThread, false);
+    iobox::CEventProcessManager::Instance()->UnInit();
+    iobox::CDeviceCommManager::Instance()->UnInit();
+    iobox::CTCPConnMgr::Instance()->SetTiming(iobox::ModbusTiming());
+    for (auto& box : m_boxes) {
+        box.sim->Stop(); // a shared simulator stops once
+    }
+}
+
+Box& FaultMatrix::AddBox(iobox::sim::SimulatorConfig config)
+{
+    auto sim = std::make_shared<iobox::sim::IOBoxSimulator>(std::move(config));
+    EXPECT_TRUE(sim->Start()) << sim->LastError();
+    return AddDevice(std::move(sim));
+}
+
+Box& FaultMatrix::AddDeviceFor(const Box& sameDeviceAs) { return AddDevice(sameDeviceAs.sim); }
+
+Box& FaultMatrix::AddDevice(std::shared_ptr<iobox::sim::IOBoxSimulator> sim)
+{
+    m_boxes.emplace_back();
+    Box& added = m_boxes.back();
+    added.sim = std::move(sim);
+    added.id = static_cast<int>(m_boxes.size());
+    testsupport::IOBoxSpec spec;
+    spec.id = added.id;
+    spec.guid = "GUID-" + std::to_string(added.id);
+    spec.code = "code-" + std::to_string(added.id);
+    spec.port = added.sim->Port();
+    spec.inputs = added.sim->Config().inputs;
+    spec.outputs = added.sim->Config().outputs;
+    spec.inputType = 1;
+    spec.companyType = added.sim->Config().companyType;
+    added.device = testsupport::MakeIOBox(spec);
+    m_host.deviceManager->AddDevice(added.device);
+    added.strategy = std::make_unique<iobox::CIOBoxStrategy>(added.device, false);
+    return added;
+}
+
+void FaultMatrix::Remember(Box& box)
+{
+    box.conn = iobox::CTCPConnMgr::Instance()->GetConn(Handle(box)).get();
+}
+
+bool FaultMatrix::Login(Box& box)
+{
+    if (!box.strategy->Login()) {
+        return false;
+    }
+    Remember(box);
+    return true;
+}
+
+bool FaultMatrix::LoginWithShortTimeouts(Box& box)
+{
+    auto param = std::dynamic_pointer_cast<dam::CModbusLoginParam>(box.device->GetDeviceLoginParam());
+    if (!param) {
+        return false;
+    }
+    auto* manager = iobox::CTCPConnMgr::Instance();
+    const int handle = manager->RequestLogin(modbustest::Loopback(box.sim->Port()), param->GetVal_input_num(),
+                                             param->GetVal_output_num(), param->GetVal_input_type(),
+                                             param->GetVal_company_type());
+    if (handle < 0) {
+        return false;
+    }
+    box.device->SetDeviceHandle(box.device->MapLoginHandle(handle));
+    manager->SaveAdamDeviceGuid(handle, {box.device->GetDeviceGuid(), box.device->GetDeviceHandle()});
+    if (!box.strategy->AfterLogin(std::make_shared<dam::CDeviceLoginData>())) {
+        return false;
+    }
+    Remember(box);
+    return true;
+}
+
+bool FaultMatrix::Logout(Box& box) { return box.strategy->Logout(); }
+
+std::vector<int> FaultMatrix::EventPoints(const Box& box) const
+{
+    const auto numbers = ChannelNumbers(box.device, kAlarmInputChannel);
+    std::vector<int> points;
+    for (const auto& event : m_host.capacityManager->Events()) {
+        const auto it = numbers.find(event.sourceId);
+        if (it != numbers.end()) {
+            points.push_back(it->second);
+        }
+    }
+    return points;
+}
+
+bool FaultMatrix::WaitForEvents(const Box& box, std::size_t count, std::chrono::milliseconds timeout) const
+{
+    return testsupport::WaitFor([&] { return EventPoints(box).size() >= count; }, timeout);
+}
+
+std::map<unsigned int, unsigned int> FaultMatrix::Outputs(const Box& box) const
+{
+    std::vector<std::shared_ptr<dam::CAlarmOutputStatus>> statuses;
+    std::map<unsigned int, unsigned int> states;
+    if (!iobox::CIOBoxOperationImp::Instance()->GetAlarmOutputStatus(statuses, box.device)) {
+        return states;
+    }
+    const auto numbers = ChannelNumbers(box.device, kAlarmOutputChannel);
+    for (const auto& status : statuses) {
+        const auto it = numbers.find(status->GetAlarmOutputID());
+        if (it != numbers.end()) {
+            states[static_cast<unsigned int>(it->second)] = status->GetStatus();
+        }
+    }
+    return states;
+}
+
+bool FaultMatrix::Switch(const Box& box, int outputNo, unsigned int state) const
+{
+    for (const auto& channel : box.device->GetChannels(kAlarmOutputChannel)) {
+        if (channel->GetNo() == outputNo) {
+            return iobox::CIOBoxOperationImp::Instance()->SetAlarmOutStatus(channel->GetID(), state, box.device);
+        }
+    }
+    return false;
+}
+
+std::vector<int> FaultMatrix::StatusCodes(const Box& box) const
+{
+    std::vector<int> codes;
+    for (const auto& record : m_host.deviceManager->StatusNotifications()) {
+        if (record.deviceId == box.device->GetDeviceHandle()) {
+            codes.push_back(record.statusCode);
+        }
+    }
+    return codes;
+}
+
+void FaultMatrix::ExpectServedAgain(const Box& box, const std::vector<int>& inAlarm)
+{
+    const int handle = Handle(box);
+    ASSERT_GE(handle, 1);
+    EXPECT_EQ(iobox::CTCPConnMgr::Instance()->GetConn(handle).get(), box.conn);
+
+    const std::size_t before = EventPoints(box).size();
+    if (!inAlarm.empty()) {
+        ASSERT_TRUE(WaitForEvents(box, before + 2 * inAlarm.size())) << m_log.Dump();
+        const auto points = EventPoints(box);
+        EXPECT_TRUE(OnlyPoints(std::vector<int>(points.begin() + static_cast<std::ptrdiff_t>(before), points.end()),
+                               inAlarm));
+    }
+
+    // The device answers in order, so a read right after a switch sees it.
+    const int output = box.sim->Config().outputs;
+    const auto states = Outputs(box);
+    ASSERT_EQ(states.size(), static_cast<std::size_t>(output)) << m_log.Dump();
+    const unsigned int flipped = states.at(static_cast<unsigned int>(output)) == 1 ? 0 : 1;
+    EXPECT_TRUE(Switch(box, output, flipped));
+    const auto after = Outputs(box);
+    ASSERT_EQ(after.size(), static_cast<std::size_t>(output));
+    EXPECT_EQ(after.at(static_cast<unsigned int>(output)), flipped);
+    EXPECT_EQ(box.sim->GetOutput(output), flipped == 1);
+}
+
+} // namespace faultmatrix
