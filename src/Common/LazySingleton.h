@@ -17,8 +17,7 @@ public:
             std::lock_guard<std::mutex> lock(s_mutex);
             instance = s_instance.load(std::memory_order_relaxed);
             if (instance == nullptr) {
-                s_owner.reset(new T());
-                instance = s_owner.get();
+                instance = Create();
                 s_instance.store(instance, std::memory_order_release);
             }
         }
@@ -26,16 +25,22 @@ public:
     }
 
 private:
+    // The owner is a local static so that its destruction is registered when the object has
+    // been built, not when the module's statics were set up: singletons die in reverse order
+    // of creation, and one that a manager creates in its constructor outlives that manager.
+    static T* Create()
+    {
+        static std::unique_ptr<T> owner(new T());
+        return owner.get();
+    }
+
     static std::atomic<T*> s_instance;
     static std::mutex s_mutex;
-    static std::unique_ptr<T> s_owner;
 };
 
 template <class T>
 std::atomic<T*> LazySingleton<T>::s_instance{nullptr};
 template <class T>
 std::mutex LazySingleton<T>::s_mutex;
-template <class T>
-std::unique_ptr<T> LazySingleton<T>::s_owner;
 
 } // namespace iobox

@@ -19,6 +19,7 @@ std::shared_ptr<ILogSink>& SinkSlot()
 } // namespace
 
 ILogSink::~ILogSink() = default;
+int ILogSink::MinLevel() const { return 0; }
 
 const char* LogLevelName(int level)
 {
@@ -36,6 +37,7 @@ CStderrLogSink::CStderrLogSink(int minLevel) : m_minLevel(minLevel) {}
 
 void CStderrLogSink::SetMinLevel(int level) { m_minLevel = level; }
 int CStderrLogSink::GetMinLevel() const { return m_minLevel; }
+int CStderrLogSink::MinLevel() const { return m_minLevel; }
 
 void CStderrLogSink::Write(int level, const std::string& module, const std::string&, const std::string& text)
 {
@@ -95,6 +97,10 @@ void IOstraFormatLog(int level, const char* module, const char* format, ...)
     if (format == nullptr) {
         return;
     }
+    std::shared_ptr<ILogSink> sink = GetLogSink();
+    if (!sink || level < sink->MinLevel()) {
+        return; // traces nobody reads cost no formatting
+    }
     char small[512];
     std::string text;
     va_list args;
@@ -115,11 +121,7 @@ void IOstraFormatLog(int level, const char* module, const char* format, ...)
         text.resize(static_cast<size_t>(needed));
     }
     va_end(copy);
-
-    std::shared_ptr<ILogSink> sink = GetLogSink();
-    if (sink) {
-        sink->Write(level, module ? module : "", format, text);
-    }
+    sink->Write(level, module ? module : "", format, text);
 }
 
 } // namespace details

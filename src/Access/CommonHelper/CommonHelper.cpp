@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "Common/Log.h"
+#include "Communication/DeviceCommManager.h"
 #include "Marl/Base/Error.h"
 #include "Marl/Base/StringUtil.h"
 #include "dam/LoginParamCreation.h"
@@ -138,7 +139,7 @@ bool ReadRequest(DeviceRequestInfo& info, proto::IProto* request, const RequestL
         common.SetSubCategory(subCategory == 1 ? 1 : 0);
     }
 
-    if (info.protocol_type != kModbusAccessProtocol) {
+    if (info.protocol_type != kAccessProtocolModbus) {
         return true;
     }
     auto modbus = std::dynamic_pointer_cast<dam::CModbusLoginParam>(info.login_param);
@@ -217,7 +218,7 @@ DeviceRequestInfo::~DeviceRequestInfo() = default;
 
 bool DeviceRequestInfo::Decrypt(const std::string& /*userSession*/)
 {
-    if (protocol_type != kModbusAccessProtocol) {
+    if (protocol_type != kAccessProtocolModbus) {
         return true;
     }
     if (!std::dynamic_pointer_cast<dam::CModbusLoginParam>(login_param)) {
@@ -229,7 +230,7 @@ bool DeviceRequestInfo::Decrypt(const std::string& /*userSession*/)
 
 bool DeviceRequestInfo::Check()
 {
-    if (protocol_type != kModbusAccessProtocol) {
+    if (protocol_type != kAccessProtocolModbus) {
         return true;
     }
     if (!login_param) {
@@ -237,7 +238,7 @@ bool DeviceRequestInfo::Check()
         return false;
     }
     if (!IsValidIpAddress(login_param->GetVal_login_address())) {
-        SetLastError(ErrorCode(0, kErrorInvalidLoginAddress));
+        SetLastError(ErrorCode(0, kErrorInvalidAddress));
         return false;
     }
     if (!CheckStringValid(login_param->GetVal_str_alias(), kAliasLengthLimit, true) ||
@@ -258,6 +259,17 @@ std::shared_ptr<dam::CCommonFeature> CCommonHelper::GetCommonFeature(std::shared
         return nullptr;
     }
     return std::dynamic_pointer_cast<dam::CCommonFeature>(device->GetFeature(dam::FEATURE_TYPE_COMMON));
+}
+
+bool CCommonHelper::GetCommPtr(std::shared_ptr<CSPDeviceCommProxy>& proxy, std::shared_ptr<dam::IDevice> device)
+{
+    if (CDeviceCommManager::Instance()->GetDeviceCommByDevice(proxy, device) && proxy) {
+        return true;
+    }
+    // Without a device there is no protocol to name; -1 says so.
+    IOBOX_LOG(5, "iobox::CCommonHelper::GetCommPtr", "GetDeviceCommByDevice of protocal type = %d failed!",
+              device ? device->GetAccessProtocol() : -1);
+    return false;
 }
 
 } // namespace iobox

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "Common/Constants.h"
 #include "dam/Device.h"
 #include "dam/Feature.h"
 #include "dam/LoginParam.h"
@@ -12,17 +13,7 @@
 
 namespace iobox {
 
-// The host files I/O boxes as alarm hosts (category 2005) reached over Modbus TCP (protocol 101).
-constexpr unsigned int kIOBoxDeviceCategory = 2005;
-constexpr unsigned int kModbusAccessProtocol = 101;
-
-// Host channel types of an I/O box.
-constexpr int kAlarmInputChannelType = 1003;
-constexpr int kAlarmOutputChannelType = 1004;
-
-// Error codes (module 0) the host shows its operators.
-constexpr int kErrorRequestUnusable = 2;
-constexpr int kErrorInvalidLoginAddress = 947;
+class CSPDeviceCommProxy;
 
 // A unicast class A, B or C host address in dotted decimal form.
 bool IsValidIpAddress(const std::string& address);
@@ -79,6 +70,8 @@ public:
     // The device's common feature (feature type 1); empty for an empty device, a device
     // without one, or one of another class.
     static std::shared_ptr<dam::CCommonFeature> GetCommonFeature(std::shared_ptr<dam::IDevice> device);
+    // The communication proxy of the device's access protocol; false (logged) when there is none.
+    static bool GetCommPtr(std::shared_ptr<CSPDeviceCommProxy>& proxy, std::shared_ptr<dam::IDevice> device);
 };
 
 } // namespace iobox

@@ -13,14 +13,8 @@ namespace iobox {
 
 namespace {
 
-// No device with the id at delete; reported through the out-arguments.
-constexpr unsigned int kErrorNoSuchDevice = 903;
 // The thread error value of a request this handler cannot take.
 constexpr unsigned long kThreadErrorUnsupported = 2;
-// The I/O box among the alarm hosts, and the sub-categories that stand for it in a search.
-constexpr unsigned int kIOBoxSubCategory = 209;
-constexpr unsigned int kIOBoxLoginSubCategory = 207;
-constexpr unsigned int kIOBoxRelatedSubCategory = 220;
 
 dam::CIInterfaceManager& Interfaces() { return *Marl::Base::CSingleton<dam::CIInterfaceManager>::Instance(); }
 
@@ -37,7 +31,7 @@ void EncodeBaseInfo(proto::IProto& document, void* node, dam::IDevice& device, c
     }
     document.add_v(base, "DeviceCategory", device.GetDeviceCategory());
     document.add_v(base, "DeviceSubCategory", device.GetSubCategory());
-    document.add_v(base, "AlarmHostSubCategory", static_cast<int>(kIOBoxSubCategory));
+    document.add_v(base, "AlarmHostSubCategory", static_cast<int>(kSubCategoryIOBox));
     document.add_v(base, "Manufacturer", device.GetManufacturer());
     document.add_v(base, "ProtocolTypeCategory", device.GetAccessProtocol());
     document.add_v(base, "Alias", device.GetDeviceName());
@@ -91,7 +85,7 @@ void EncodeChannelIdentity(proto::IProto& document, void* element, const dam::CC
 CModbusTesselDetach::CModbusTesselDetach()
 {
     std::lock_guard<std::mutex> lock(device_protocol_mutex);
-    device_protocol_map[kIOBoxDeviceCategory] = kModbusAccessProtocol;
+    device_protocol_map[kDeviceCategoryIOBox] = kAccessProtocolModbus;
     m_mapOperationLogType.clear();
     m_mapOperationLogType["device_add"] = kOperationLogDeviceAdd;
     m_mapOperationLogType["device_delete"] = kOperationLogDeviceDelete;
@@ -114,9 +108,9 @@ bool CModbusTesselDetach::FilterDevicesByCondition(unsigned int& /*errorModule*/
         accepted = SplitToUInts(request->get_v("/DevicesRequest/SearchCriteria/DeviceSubCategorys", ""), ',');
     }
     // An operator who asks for I/O boxes means every sub-category an I/O box is filed under.
-    if (std::find(accepted.begin(), accepted.end(), kIOBoxSubCategory) != accepted.end()) {
-        accepted.push_back(kIOBoxLoginSubCategory);
-        accepted.push_back(kIOBoxRelatedSubCategory);
+    if (std::find(accepted.begin(), accepted.end(), kSubCategoryIOBox) != accepted.end()) {
+        accepted.push_back(kSubCategoryLoggedIn);
+        accepted.push_back(kSubCategoryAlarmHost);
     }
 
     // Every pass either erases the device under the iterator or steps past it.
@@ -204,7 +198,7 @@ bool CModbusTesselDetach::EncodeSupportedDevice(const char* function, proto::IPr
         IOBOX_LOG(5, function, "Device point is null!");
         return false;
     }
-    if (device->GetDeviceCategory() != static_cast<int>(kIOBoxDeviceCategory)) {
+    if (device->GetDeviceCategory() != static_cast<int>(kDeviceCategoryIOBox)) {
         IOBOX_LOG(5, function, "Not support device type!, device_type[%d]", device->GetDeviceType());
         platform::SetThreadErrorValue(kThreadErrorUnsupported);
         return false;
@@ -235,12 +229,12 @@ bool CModbusTesselDetach::DeleteDevice(unsigned int& errorModule, unsigned int& 
         IOBOX_LOG(5, kFunc, "Log write ptr is null!");
         return false;
     }
-    const int category = static_cast<int>(kIOBoxDeviceCategory);
+    const int category = static_cast<int>(kDeviceCategoryIOBox);
     for (unsigned int id : deviceIds) {
         const auto device = deviceManager->GetDevice(id, category);
         if (!device) {
             errorModule = 0;
-            errorCode = kErrorNoSuchDevice;
+            errorCode = kErrorNoDeviceWithId;
             return false;
         }
         const std::string name = device->GetDeviceName();
@@ -309,12 +303,12 @@ void CModbusTesselDetach::EncodeDeviceInfo(proto::IProto* document, void* node, 
             // Created even when the device has no inputs, so the host always finds the list.
             void* list = document->add_object(node, "AlarmInputList");
             if (list != nullptr) {
-                EncodeChannelList(document, list, "AlarmInput", kAlarmInputChannelType, device, true);
+                EncodeChannelList(document, list, "AlarmInput", kChannelTypeAlarmInput, device, true);
             }
         } else if (field == "AlarmOutputList") {
             void* list = document->add_object(node, "AlarmOutputList");
             if (list != nullptr) {
-                EncodeChannelList(document, list, "AlarmOutput", kAlarmOutputChannelType, device, true);
+                EncodeChannelList(document, list, "AlarmOutput", kChannelTypeAlarmOutput, device, true);
             }
         } else if (field == "Status") {
             EncodeStatus(*document, node, *device);
@@ -390,10 +384,10 @@ void EncodeChannel(proto::IProto* document, void* element, std::shared_ptr<dam::
         return;
     }
     switch (channel->GetType()) {
-    case kAlarmInputChannelType:
+    case kChannelTypeAlarmInput:
         EncodeAlarmInput(document, element, std::dynamic_pointer_cast<dam::CAlarmInput>(channel), withArea);
         break;
-    case kAlarmOutputChannelType:
+    case kChannelTypeAlarmOutput:
         EncodeAlarmOutput(document, element, std::dynamic_pointer_cast<dam::CAlarmOutput>(channel), withArea);
         break;
     default:

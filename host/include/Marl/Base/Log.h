@@ -23,6 +23,8 @@ public:
     // format is the unformatted printf format the caller passed; text the formatted line.
     virtual void Write(int level, const std::string& module, const std::string& format,
                        const std::string& text) = 0;
+    // Lines below this level are dropped before they are formatted.
+    virtual int MinLevel() const;
 };
 
 // Writes "time level module text" to stderr for lines at or above the minimum level.
@@ -33,6 +35,7 @@ public:
                const std::string& text) override;
     void SetMinLevel(int level);
     int GetMinLevel() const;
+    int MinLevel() const override;
 
 private:
     std::atomic<int> m_minLevel;

@@ -1,7 +1,12 @@
 #include "Communication/ModbusComm/TCPConnManager/TCPConnMgr.h"
 
+#include <exception>
+
 #include "Common/LazySingleton.h"
 #include "Common/Log.h"
+#include "Communication/ModbusComm/TCP/TCPClient.h"
+#include "Communication/ModbusComm/TCP/TcpClientManager.h"
+#include "Communication/ModbusComm/TCPConnManager/ModbusTCPConn.h"
 #include "Marl/Base/Singleton.h"
 #include "OstraPlatform/Managers.h"
 #include "dam/InterfaceManager.h"
@@ -13,9 +18,17 @@ constexpr int kStatusOnline = 1;
 constexpr int kStatusOffline = 2;
 constexpr int kStatusCodeOnline = 0x8017;
 constexpr int kStatusCodeOffline = 0x8000;
+constexpr int kLastHandle = 1000001; // handles run 1 .. kLastHandle, then start again at 1
 } // namespace
 
 CTCPConnMgr* CTCPConnMgr::Instance() { return LazySingleton<CTCPConnMgr>::Instance(); }
+
+CTCPConnMgr::CTCPConnMgr()
+{
+    // Singletons die in reverse order of creation. Connections remove their TCP clients when
+    // they go, so the client table is created first and outlives this registry.
+    Marl::Net::CTcpClientManager::Instance();
+}
 
 CTCPConnMgr::~CTCPConnMgr()
 {
@@ -25,6 +38,76 @@ CTCPConnMgr::~CTCPConnMgr()
         conns.swap(m_conns);
     }
     // Each connection stops its poll when it goes, outside the lock.
+}
+
+int CTCPConnMgr::RequestLogin(const Marl::Net::TcpConnectParam& param, int inputNum, int outputNum, int inputType,
+                              int companyType)
+{
+    if (param.ip.empty() || param.port == 0) {
+        IOBOX_LOG(5, "iobox::CTCPConnMgr::RequestLogin", "RequestLogin network,param err, ip[%s], port[%d]",
+                  param.ip.c_str(), static_cast<int>(param.port));
+        return -1;
+    }
+    std::shared_ptr<CModbusTCPConn> conn;
+    try {
+        conn = std::make_shared<CModbusTCPConn>(GetTiming());
+        if (!conn->Init(param, inputNum, outputNum, inputType, companyType)) {
+            conn.reset(); // stops and removes its client as it goes
+        }
+    } catch (const std::exception&) {
+        conn.reset(); // out of memory or no thread: as a failed Init
+    }
+    if (!conn) {
+        IOBOX_LOG(5, "iobox::CTCPConnMgr::RequestLogin", "RequestLogin network,Init err,ip[%s], port[%d]",
+                  param.ip.c_str(), static_cast<int>(param.port));
+        return -1;
+    }
+    const int handle = Register(conn);
+    if (handle < 0) {
+        IOBOX_LOG(5, "iobox::CTCPConnMgr::RequestLogin", "RequestLogin no free handle, ip[%s], port[%d]",
+                  param.ip.c_str(), static_cast<int>(param.port));
+    }
+    return handle;
+}
+
+int CTCPConnMgr::Register(const std::shared_ptr<CModbusTCPConn>& conn)
+{
+    std::lock_guard<std::mutex> lock(m_connMutex);
+    // A handle still in use after the wrap-around is skipped: handing it out again would give
+    // the caller another device's connection.
+    for (int tries = 0; tries < kLastHandle; ++tries) {
+        if (m_lastHandle >= kLastHandle) {
+            m_lastHandle = 0;
+        }
+        ++m_lastHandle;
+        if (m_conns.emplace(m_lastHandle, conn).second) {
+            return m_lastHandle;
+        }
+    }
+    return -1;
+}
+
+bool CTCPConnMgr::Logout(int handle)
+{
+    std::shared_ptr<CModbusTCPConn> conn;
+    {
+        std::lock_guard<std::mutex> lock(m_connMutex);
+        auto it = m_conns.find(handle);
+        if (it == m_conns.end()) {
+            return false;
+        }
+        conn = std::move(it->second);
+        m_conns.erase(it);
+    }
+    if (!conn) {
+        return false;
+    }
+    conn->Stop();
+    {
+        std::lock_guard<std::mutex> lock(m_recordMutex);
+        m_records.erase(handle);
+    }
+    return true;
 }
 
 void CTCPConnMgr::SaveAdamDeviceGuid(int handle, const DeviceGuidInfo& info)
@@ -121,6 +204,12 @@ ModbusTiming CTCPConnMgr::GetTiming() const
 {
     std::lock_guard<std::mutex> lock(m_timingMutex);
     return m_timing;
+}
+
+void CTCPConnMgr::SetLastHandleForTest(int handle)
+{
+    std::lock_guard<std::mutex> lock(m_connMutex);
+    m_lastHandle = handle;
 }
 
 } // namespace iobox

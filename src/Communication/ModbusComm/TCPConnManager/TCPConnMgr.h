@@ -39,14 +39,18 @@ public:
     // Timings of connections created from now on; tests and benchmarks only.
     void SetTiming(const ModbusTiming& timing);
     ModbusTiming GetTiming() const;
+    // Tests only: the handle issued last, so that the wrap-around can be reached.
+    void SetLastHandleForTest(int handle);
 
     ~CTCPConnMgr();
 
 private:
     friend class LazySingleton<CTCPConnMgr>;
-    CTCPConnMgr() = default;
+    CTCPConnMgr();
     // Handle of the connection, -1 when it is not registered (under the connection lock).
     int FindHandle(const CModbusTCPConn* conn);
+    // Registers the connection under the next free handle; -1 when every handle is taken.
+    int Register(const std::shared_ptr<CModbusTCPConn>& conn);
 
     std::map<int, std::shared_ptr<CModbusTCPConn>> m_conns;
     std::map<int, DeviceGuidInfo> m_records;

@@ -1,0 +1,277 @@
+#include "Communication/ModbusComm/TCPConnManager/ModbusTCPConn.h"
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "Common/Log.h"
+#include "Common/Timer.h"
+#include "Communication/ModbusComm/TCPConnManager/ModbusFrame.h"
+#include "Communication/ModbusComm/TCPConnManager/TCPConnMgr.h"
+#include "Marl/Base/Error.h"
+#include "dam/Channel.h"
+#include "dam/Operation.h"
+
+namespace iobox {
+
+namespace {
+
+constexpr int kErrorRequest = 2;  // unsupported company type
+constexpr int kErrorExchange = 4; // exchange or parse failed
+constexpr int kStatusOnline = 1;
+constexpr int kStatusOffline = 2;
+constexpr uint8_t kPollUnit = 0x00;
+constexpr int kInputChannelType = 4;
+constexpr int kOutputChannelType = 5;
+
+void SetError(int code) { Marl::Base::Error::SetLastError(Marl::Base::Error::ErrorCode(0, code)); }
+
+int64_t NowSeconds()
+{
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+template <class Channel>
+void AppendChannels(std::vector<std::shared_ptr<Channel>>& out, int count, int channelType, const char* nameFormat)
+{
+    for (int i = 1; i <= count; ++i) {
+        auto channel = std::make_shared<Channel>();
+        char name[32];
+        std::snprintf(name, sizeof(name), nameFormat, i);
+        channel->SetVal_channel_type(channelType);
+        channel->SetVal_no(i);
+        channel->SetVal_name(name);
+        channel->SetVal_enable(true);
+        out.push_back(std::move(channel));
+    }
+}
+
+} // namespace
+
+CModbusTCPConn::CModbusTCPConn() : CModbusTCPConn(CTCPConnMgr::Instance()->GetTiming()) {}
+
+CModbusTCPConn::CModbusTCPConn(const ModbusTiming& timing)
+    : m_client(std::make_shared<TcpClientHandle>()), m_timing(timing)
+{
+}
+
+CModbusTCPConn::~CModbusTCPConn() { Stop(); }
+
+bool CModbusTCPConn::Init(const Marl::Net::TcpConnectParam& param, int inputNum, int outputNum, int inputType,
+                          int companyType)
+{
+    m_param = param;
+    if (!Connect()) {
+        return false;
+    }
+    m_inputNum = inputNum;
+    m_outputNum = outputNum;
+    m_inputType = inputType;
+    m_companyType = companyType;
+    // A raw pointer: Stop joins the thread before the connection goes, and the timer thread
+    // must never be the connection's last owner.
+    m_timer = std::make_shared<CTimer>([this]() { OnPollTimer(); });
+    m_timer->Start(m_timing.pollPeriodMs, true);
+    return true;
+}
+
+bool CModbusTCPConn::Connect()
+{
+    TouchActivity();
+    if (!m_client->Connect(m_param)) {
+        return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(m_timing.connectSettleMs));
+    return m_client->IsConnected();
+}
+
+bool CModbusTCPConn::CheckConnection()
+{
+    if (!m_client || !m_client->Reconnect() || !m_client->IsConnected()) {
+        return false;
+    }
+    TouchActivity();
+    return true;
+}
+
+bool CModbusTCPConn::Exchange(const std::string& request, std::string& reply)
+{
+    std::lock_guard<std::mutex> lock(m_exchangeMutex);
+    const int unread = m_unreadWriteReplies;
+    m_unreadWriteReplies = 0;
+    Marl::Net::StickyParam sticky = modbus::ReadReplyFraming();
+    if (!m_client->SendDataByHeadSticky(sticky, request)) {
+        return false;
+    }
+    reply = sticky.head + sticky.body;
+    // The device answers in order, so this request's reply follows the late write replies.
+    for (int i = 0; i < unread && modbus::IsWriteReply(reply); ++i) {
+        Marl::Net::StickyParam next = modbus::ReadReplyFraming();
+        // Nothing to send: the framed read takes the next reply as it is.
+        if (!m_client->SendDataByHeadSticky(next, std::string())) {
+            return false;
+        }
+        reply = next.head + next.body;
+    }
+    return true;
+}
+
+bool CModbusTCPConn::SendWrite(const std::string& request)
+{
+    std::lock_guard<std::mutex> lock(m_exchangeMutex);
+    if (!m_client->SendDataNoReceive(request)) {
+        return false;
+    }
+    ++m_unreadWriteReplies;
+    return true;
+}
+
+void CModbusTCPConn::TouchActivity() { m_lastActivity.store(NowSeconds()); }
+
+int64_t CModbusTCPConn::SecondsSinceActivity() const { return NowSeconds() - m_lastActivity.load(); }
+
+bool CModbusTCPConn::TryLogin()
+{
+    if (m_client->IsConnected()) {
+        return true;
+    }
+    if (m_offline) {
+        if (SecondsSinceActivity() > static_cast<int64_t>(m_timing.offlineRetrySeconds) && Connect()) {
+            IOBOX_LOG(4, "iobox::CModbusTCPConn::TryLogin", "device login success, handle[%d].", m_client->GetId());
+            m_offline = false;
+            m_failureCount = 0;
+            CTCPConnMgr::Instance()->ReportDeviceStatus(this, kStatusOnline);
+            return true;
+        }
+        return false;
+    }
+    if (CheckConnection()) {
+        m_failureCount = 0;
+        return true;
+    }
+    if (++m_failureCount >= m_timing.failedChecksBeforeOffline) {
+        IOBOX_LOG(4, "iobox::CModbusTCPConn::TryLogin", "device logOut, handle[%d].", m_client->GetId());
+        m_failureCount = 0;
+        m_offline = true;
+        m_client->Disconnect();
+        CTCPConnMgr::Instance()->ReportDeviceStatus(this, kStatusOffline);
+    }
+    return false;
+}
+
+void CModbusTCPConn::OnPollTimer()
+{
+    if (!TryLogin()) {
+        return;
+    }
+    std::vector<ModbusAlarmInfo> inputs;
+    if (!GetInputStatus(kPollUnit, inputs)) {
+        return;
+    }
+    for (auto& info : inputs) {
+        if (info.type == 0 && info.alarm == 1) {
+            CTCPConnMgr::Instance()->ShowAlarm(this, &info);
+        }
+    }
+}
+
+bool CModbusTCPConn::GetInputStatus(uint8_t unitId, std::vector<ModbusAlarmInfo>& out)
+{
+    const std::string request = modbus::BuildReadInputsRequest(modbus::NextTransaction(), unitId, m_inputNum);
+    std::string reply;
+    if (!Exchange(request, reply)) {
+        IOBOX_LOG(4, "iobox::CModbusTCPConn::GetInputStatus", "GetInputStatus SynSendData failed, handle id[%d].",
+                  m_client->GetId());
+        SetError(kErrorExchange);
+        m_client->Close();
+        return false;
+    }
+    TouchActivity();
+    if (!modbus::ParseInputRecvData(reply, m_inputNum, m_inputType, out)) {
+        IOBOX_LOG(4, "iobox::CModbusTCPConn::GetInputStatus", "GetInputStatus ParseInputRecvData failed, handle id[%d].",
+                  m_client->GetId());
+        SetError(kErrorExchange);
+        return false;
+    }
+    return true;
+}
+
+bool CModbusTCPConn::AlarmHostRequest_GetAlarmOutputStatus(
+    std::map<unsigned int, std::shared_ptr<dam::CAlarmOutState>>& out)
+{
+    uint16_t firstCoil = 0;
+    if (!modbus::CoilBase(m_companyType, firstCoil)) {
+        IOBOX_LOG(4, "iobox::CModbusTCPConn::AlarmHostRequest_GetAlarmOutputStatus",
+                  "GetAlarmOutputStatus failed, sub device type error, device company type: %d.", m_companyType);
+        SetError(kErrorRequest);
+        return false;
+    }
+    IOBOX_LOG(3, "iobox::CModbusTCPConn::AlarmHostRequest_GetAlarmOutputStatus",
+              "AlarmHostRequest_GetAlarmOutputStatus , device company type: %d.", m_companyType);
+    const std::string request = modbus::BuildReadCoilsRequest(modbus::NextTransaction(), firstCoil, m_outputNum);
+    std::string reply;
+    if (!Exchange(request, reply)) {
+        IOBOX_LOG(4, "iobox::CModbusTCPConn::AlarmHostRequest_GetAlarmOutputStatus",
+                  "GetAlarmHostMainStatus SynSendData failed.connect handle[%d]", m_client->GetId());
+        SetError(kErrorExchange);
+        return false;
+    }
+    if (!modbus::ParseOutputRecvData(reply, m_outputNum, out)) {
+        IOBOX_LOG(4, "iobox::CModbusTCPConn::AlarmHostRequest_GetAlarmOutputStatus",
+                  "GetAlarmHostMainStatus ParseOutputRecvData failed. connect handle[%d]", m_client->GetId());
+        SetError(kErrorExchange);
+        return false;
+    }
+    return true;
+}
+
+bool CModbusTCPConn::AlarmHostRequest_AlarmOutputControl(int enable, int outputNo)
+{
+    const int state = enable == 1 ? 1 : 0;
+    IOBOX_LOG(2, "iobox::CModbusTCPConn::AlarmHostRequest_AlarmOutputControl", "Oprate Output, output_id: %d, enable : %d",
+              outputNo, state);
+    // The transaction is taken before the company type is known, so a refused request uses one.
+    const uint32_t transaction = modbus::NextTransaction();
+    uint16_t coil = 0;
+    if (!modbus::CoilAddress(m_companyType, outputNo, coil)) {
+        IOBOX_LOG(4, "iobox::CModbusTCPConn::AlarmHostRequest_AlarmOutputControl",
+                  "OprateOutput failed, sub device type error, device company type: %d.", m_companyType);
+        SetError(kErrorRequest);
+        return false;
+    }
+    IOBOX_LOG(3, "iobox::CModbusTCPConn::AlarmHostRequest_AlarmOutputControl",
+              "AlarmHostRequest_AlarmOutputControl , device company type: %d.", m_companyType);
+    if (!SendWrite(modbus::BuildWriteCoilRequest(transaction, coil, state))) {
+        IOBOX_LOG(4, "iobox::CModbusTCPConn::AlarmHostRequest_AlarmOutputControl",
+                  "OprateOutput, output_id: %d, enable : %d.", outputNo, state);
+        SetError(kErrorExchange);
+        return false;
+    }
+    return true;
+}
+
+bool CModbusTCPConn::GetAlarmInputChannels(std::vector<std::shared_ptr<dam::CAlarmInputObj>>& out)
+{
+    AppendChannels(out, m_inputNum, kInputChannelType, "Alarminput-%d");
+    return true;
+}
+
+bool CModbusTCPConn::GetAlarmOutputChannels(std::vector<std::shared_ptr<dam::CAlarmOutputObj>>& out)
+{
+    AppendChannels(out, m_outputNum, kOutputChannelType, "Alarmoutput-%d");
+    return true;
+}
+
+bool CModbusTCPConn::Stop()
+{
+    if (m_timer) {
+        m_timer->Stop();
+    }
+    if (m_client) {
+        m_client->Disconnect();
+    }
+    return true;
+}
+
+} // namespace iobox

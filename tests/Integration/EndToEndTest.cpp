@@ -1,0 +1,217 @@
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+#include <rapidjson/document.h>
+
+#include <chrono>
+#include <cstdint>
+#include <thread>
+
+#include "IOBoxSimulator.h"
+#include "Marl/Base/Singleton.h"
+#include "dam/DriverInterface.h"
+#include "dam/LoginParamCreation.h"
+#include "dam/Operation.h"
+#include "dam/TesselDetach.h"
+#include "proto/RapidJsonProto.h"
+#include "support/HostEnvironment.h"
+#include "support/Process.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using testsupport::WaitFor;
+
+// The plug-in as the host sees it: a library and its five entry points.
+class LoadedPlugin {
+public:
+    LoadedPlugin() : m_handle(dlopen(IOBOX_MODULE_PATH, RTLD_NOW | RTLD_LOCAL))
+    {
+        if (m_handle != nullptr) {
+            Init = reinterpret_cast<bool (*)(dam::IDriverInterfaceOperate*)>(dlsym(m_handle, "Init"));
+            Start = reinterpret_cast<bool (*)()>(dlsym(m_handle, "Start"));
+            Stop = reinterpret_cast<bool (*)()>(dlsym(m_handle, "Stop"));
+            Unit = reinterpret_cast<bool (*)()>(dlsym(m_handle, "Unit"));
+        }
+    }
+    ~LoadedPlugin() { Close(); }
+    bool Loaded() const { return m_handle && Init && Start && Stop && Unit; }
+    int Close()
+    {
+        int rc = 0;
+        if (m_handle != nullptr) {
+            rc = dlclose(m_handle);
+            m_handle = nullptr;
+        }
+        return rc;
+    }
+
+    bool (*Init)(dam::IDriverInterfaceOperate*) = nullptr;
+    bool (*Start)() = nullptr;
+    bool (*Stop)() = nullptr;
+    bool (*Unit)() = nullptr;
+
+private:
+    void* m_handle;
+};
+
+unsigned int ChannelId(dam::IDevice& device, int type, int no)
+{
+    for (const auto& channel : device.GetChannels(type)) {
+        if (channel->GetNo() == no) {
+            return channel->GetID();
+        }
+    }
+    return 0;
+}
+
+std::size_t StatusCount(const OstraPlatform::CDeviceManager& manager, int code)
+{
+    std::size_t n = 0;
+    for (const auto& record : manager.StatusNotifications()) {
+        n += record.msgType == 101 && record.statusCode == code ? 1 : 0;
+    }
+    return n;
+}
+
+TEST(EndToEnd, TheHostsWholePathAgainstTheSimulatedBox)
+{
+    const int threadsBefore = testsupport::ThreadCount();
+    const int descriptorsBefore = testsupport::OpenDescriptorCount();
+    {
+        testsupport::HostEnvironment host;
+        auto drivers = std::make_shared<dam::CDriverManager>();
+        dam::CDriverInterfaceOperate operate(drivers);
+        auto* operations = Marl::Base::CSingleton<dam::COperationManager>::Instance();
+
+        iobox::sim::IOBoxSimulator box;
+        ASSERT_TRUE(box.Start()) << box.LastError();
+        box.SetInput(3, true);
+        box.SetOutput(2, true);
+
+        LoadedPlugin plugin;
+        ASSERT_TRUE(plugin.Loaded()) << dlerror();
+        ASSERT_TRUE(plugin.Init(&operate));
+        ASSERT_TRUE(plugin.Start());
+        std::uint64_t requestsAfterLogout = 0;
+        {
+            // Everything the plug-in made (login parameters, channel objects, statuses) is let go
+            // at the end of this block, before the library is unloaded, as the host does.
+
+            // The add request, through the registered handler, into validated login parameters.
+            auto handler = dam::CDevcieTesselDetachMgr::GetTesselComm(2005, 101);
+            ASSERT_TRUE(handler);
+            proto::CRapidJsonProto request;
+            ASSERT_TRUE(request.set_str(R"({"AddDevicesRequest":{"DeviceType":2005,"DeviceProtocol":101,
+                "SingleDevice":{"Alias":"Lobby box","Manufacturer":0,"AddByAddress":{"Address":"10.20.30.40","Port":)" +
+                                        std::to_string(box.Port()) +
+                                        R"(,"IOBox":{"AlarmInputCount":12,"AlarmOutputCount":6,"AlarmInputType":1}}}}})"));
+            std::shared_ptr<dam::CBaseLoginParam> param;
+            ASSERT_TRUE(handler->ParsePostSingleDeviceLoginParam(param, &request, "operator-session"));
+            auto modbus = std::dynamic_pointer_cast<dam::CModbusLoginParam>(param);
+            ASSERT_TRUE(modbus);
+            EXPECT_EQ(modbus->GetVal_login_address(), "10.20.30.40");
+            EXPECT_EQ(modbus->GetVal_input_num(), 12);
+            EXPECT_EQ(modbus->GetVal_input_type(), 1);
+            // The suite reaches devices on loopback only, an address the check refuses by design:
+            // the validated parameters keep everything else.
+            modbus->SetVal_login_address("127.0.0.1");
+
+            dam::DeviceInfo info;
+            info.id = 41;
+            info.guid = "6B1F3C2A-0000-4000-8000-000000000041";
+            info.category = 2005;
+            info.protocol = 101;
+            info.name = "Lobby box";
+            info.loginParam = param;
+            auto device = std::make_shared<dam::CDevice>(info);
+            host.deviceManager->AddDevice(device);
+
+            // A strategy from the registered driver logs the box in.
+            auto driver = drivers->GetDriver(2005, 101);
+            ASSERT_TRUE(driver);
+            auto strategy = driver->CreateStrategy(device);
+            ASSERT_TRUE(strategy);
+            ASSERT_TRUE(strategy->Login());
+            EXPECT_GE(device->GetDeviceHandle(), 1);
+            EXPECT_EQ(device->GetSubCategory(), 207);
+            ASSERT_EQ(device->GetChannels(1003).size(), 12u);
+            ASSERT_EQ(device->GetChannels(1004).size(), 6u);
+            device->SetOnline(true);
+
+            // Input 3 in alarm arrives as an event whose source is that input's host channel.
+            const unsigned int input3 = ChannelId(*device, 1003, 3);
+            ASSERT_TRUE(WaitFor([&] { return host.capacityManager->EventCount() > 0; }, 15s));
+            const auto event = host.capacityManager->Events().front();
+            EXPECT_EQ(event.eventType, 5030u);
+            EXPECT_EQ(event.sourceType, 1003u);
+            EXPECT_EQ(event.sourceId, input3);
+            EXPECT_EQ(event.threadName, "iobox.d.EventFactory");
+            rapidjson::Document json;
+            ASSERT_FALSE(json.Parse(event.json.c_str()).HasParseError()) << event.json;
+            const auto& basic = json["Event"]["BasicInfo"];
+            EXPECT_EQ(basic["SourceID"].GetInt(), static_cast<int>(input3));
+            EXPECT_EQ(basic["DeviceID"].GetInt(), 41);
+            EXPECT_STREQ(basic["DeviceName"].GetString(), "Lobby box");
+            EXPECT_STREQ(basic["SourceName"].GetString(), "AlarmInput 03");
+
+            // Outputs through the registered operation interface, by host channel id.
+            auto ops = operations->GetOperateManager("iobox.d");
+            ASSERT_TRUE(ops);
+            std::vector<std::shared_ptr<dam::CAlarmOutputStatus>> statuses;
+            ASSERT_TRUE(ops->GetAlarmOutputStatus(statuses, device));
+            ASSERT_EQ(statuses.size(), 6u);
+            for (int no = 1; no <= 6; ++no) {
+                EXPECT_EQ(statuses[no - 1]->GetAlarmOutputID(), ChannelId(*device, 1004, no));
+                EXPECT_EQ(statuses[no - 1]->GetStatus(), no == 2 ? 1u : 0u) << "output " << no;
+        }
+        ASSERT_TRUE(ops->SetAlarmOutStatus(ChannelId(*device, 1004, 5), 1, device));
+        EXPECT_TRUE(WaitFor([&] { return box.GetOutput(5); }, 2s));
+        ASSERT_TRUE(ops->SetAlarmOutStatus(ChannelId(*device, 1004, 2), 0, device));
+        EXPECT_TRUE(WaitFor([&] { return !box.GetOutput(2); }, 2s));
+
+        // The box drops off the network: offline after the third failed check, then back.
+        box.RefuseNew(true);
+        box.DropAll();
+        ASSERT_TRUE(WaitFor([&] { return StatusCount(*host.deviceManager, 0x8000) == 1; }, 40s));
+        EXPECT_FALSE(device->IsOnline());
+        box.RefuseNew(false);
+        ASSERT_TRUE(WaitFor([&] { return StatusCount(*host.deviceManager, 0x8017) == 1; }, 40s));
+        EXPECT_TRUE(device->IsOnline());
+        EXPECT_EQ(StatusCount(*host.deviceManager, 0x8000), 1u);
+        for (const auto& record : host.deviceManager->StatusNotifications()) {
+            EXPECT_EQ(record.deviceId, device->GetDeviceHandle());
+        }
+
+        // Logout, delete with its operation-log entry, Stop, Unit.
+        ASSERT_TRUE(strategy->Logout());
+        EXPECT_EQ(device->GetDeviceHandle(), -1);
+        requestsAfterLogout = box.TotalRequests();
+        unsigned int module = 9;
+        unsigned int code = 9;
+        ASSERT_TRUE(handler->DeleteDevice(module, code, {41}, "operator-session"));
+        EXPECT_FALSE(host.deviceManager->GetDevice(41, 2005));
+        ASSERT_EQ(host.operationLog->Entries().size(), 1u);
+        EXPECT_EQ(host.operationLog->Entries()[0].type, 2912u);
+        EXPECT_EQ(host.operationLog->Entries()[0].deviceId, 41u);
+        host.deviceManager->SetStatusObserver(nullptr);
+        }
+        EXPECT_TRUE(plugin.Stop());
+        EXPECT_TRUE(plugin.Unit());
+        EXPECT_TRUE(drivers->Drivers().empty());
+
+        // The host lets go of what the plug-in registered before it unloads the library.
+        dam::LoginParamCreation::Clear();
+        dam::CDevcieTesselDetachMgr::Clear();
+        operations->Clear();
+        EXPECT_EQ(plugin.Close(), 0);
+        std::this_thread::sleep_for(200ms);
+        EXPECT_EQ(box.TotalRequests(), requestsAfterLogout);
+        box.Stop();
+    }
+    EXPECT_TRUE(WaitFor([&] { return testsupport::ThreadCount() == threadsBefore; }, 5s))
+        << testsupport::ThreadCount() << " threads, " << threadsBefore << " before";
+    EXPECT_EQ(testsupport::OpenDescriptorCount(), descriptorsBefore);
+}
+
+} // namespace
