@@ -19,6 +19,7 @@ using Marl::Base::Error::GetLastError;
 using Marl::Base::Error::SetLastError;
 
 const ErrorCode kUntouched(7, 7);
+constexpr unsigned int kModbus = iobox::kAccessProtocolModbus;
 
 // 2005/101 gives Modbus parameters, 2005/100 and 2004/101 plain ones, anything else none,
 // the way the host's factory table can answer.
@@ -140,10 +141,10 @@ Outcome Run(bool modify, const Pair& pair, proto::IProto* document)
 
 bool SameParams(const dam::CBaseLoginParam& a, const dam::CBaseLoginParam& b)
 {
-    if (a.GetVal_access_protocol() != b.GetVal_access_protocol() || a.GetVal_company_type() != b.GetVal_company_type() ||
-        a.GetVal_str_alias() != b.GetVal_str_alias() || a.GetVal_b_offline() != b.GetVal_b_offline() ||
-        a.GetSubCategory() != b.GetSubCategory() || a.GetVal_login_address() != b.GetVal_login_address() ||
-        a.GetVal_login_port() != b.GetVal_login_port()) {
+    if (a.GetVal_access_protocol() != b.GetVal_access_protocol() ||
+        a.GetVal_company_type() != b.GetVal_company_type() || a.GetVal_str_alias() != b.GetVal_str_alias() ||
+        a.GetVal_b_offline() != b.GetVal_b_offline() || a.GetSubCategory() != b.GetSubCategory() ||
+        a.GetVal_login_address() != b.GetVal_login_address() || a.GetVal_login_port() != b.GetVal_login_port()) {
         return false;
     }
     const auto* ma = dynamic_cast<const dam::CModbusLoginParam*>(&a);
@@ -159,7 +160,7 @@ bool SameParams(const dam::CBaseLoginParam& a, const dam::CBaseLoginParam& b)
 void CheckOutcome(bool modify, const Pair& pair, const Outcome& out)
 {
     // Read fails exactly when no usable parameters exist for the pair.
-    const bool usable = pair.served && (pair.protocol != iobox::kModbusAccessProtocol || pair.servedAsModbus);
+    const bool usable = pair.served && (pair.protocol != kModbus || pair.servedAsModbus);
     FUZZ_CHECK(out.read == usable);
     if (!out.read) {
         // The modify reader records nothing; the add reader records "request unusable".
@@ -174,7 +175,7 @@ void CheckOutcome(bool modify, const Pair& pair, const Outcome& out)
     } else {
         FUZZ_CHECK(out.param->GetSubCategory() == 0 || out.param->GetSubCategory() == 1);
     }
-    if (pair.protocol != iobox::kModbusAccessProtocol) {
+    if (pair.protocol != kModbus) {
         // Other protocols pass untouched and record nothing.
         FUZZ_CHECK(out.checked && out.error == kUntouched);
         return;
@@ -185,9 +186,9 @@ void CheckOutcome(bool modify, const Pair& pair, const Outcome& out)
         FUZZ_CHECK(iobox::IsValidIpAddress(out.param->GetVal_login_address()));
         FUZZ_CHECK(iobox::CheckStringValid(out.param->GetVal_str_alias(), 64, true));
     } else {
-        FUZZ_CHECK(out.error == ErrorCode(0, iobox::kErrorInvalidLoginAddress) ||
+        FUZZ_CHECK(out.error == ErrorCode(0, iobox::kErrorInvalidAddress) ||
                    out.error == ErrorCode(0, iobox::kErrorRequestUnusable));
-        FUZZ_CHECK((out.error == ErrorCode(0, iobox::kErrorInvalidLoginAddress)) ==
+        FUZZ_CHECK((out.error == ErrorCode(0, iobox::kErrorInvalidAddress)) ==
                    !iobox::IsValidIpAddress(out.param->GetVal_login_address()));
     }
 }

@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "Communication/ModbusComm/TCP/TCPClient.h"
+#include "Communication/ModbusComm/TCPConnManager/ModbusFrame.h"
 #include "FuzzSupport.h"
 
 namespace {
@@ -148,7 +149,7 @@ CLoopbackLink* g_answering = nullptr;
 const std::string kRequest("\x00\x01\x00\x00\x00\x06\x00\x02\x00\x00\x00\x0C", 12);
 
 // Body lengths as a head can give them: its last two bytes unsigned, the same signed (so
-// negative lengths turn up), and its first byte.
+// negative lengths turn up), its first byte, and the Modbus reply's length field.
 int LastTwoUnsigned(const std::string& head)
 {
     if (head.size() < 2) {
@@ -159,7 +160,8 @@ int LastTwoUnsigned(const std::string& head)
 int LastTwoSigned(const std::string& head) { return static_cast<int16_t>(LastTwoUnsigned(head)); }
 int FirstByte(const std::string& head) { return head.empty() ? 0 : static_cast<uint8_t>(head[0]); }
 
-const Marl::Net::BodyLengthFunc kBodyLengths[] = {LastTwoUnsigned, LastTwoSigned, FirstByte};
+const Marl::Net::BodyLengthFunc kBodyLengths[] = {LastTwoUnsigned, LastTwoSigned, FirstByte,
+                                                  iobox::modbus::BodyLengthFromHead};
 constexpr std::size_t kBodyLengthCount = sizeof kBodyLengths / sizeof kBodyLengths[0];
 
 enum Operation { kHead = 0, kEnd = 1, kRead = 2, kDrain = 3 };
