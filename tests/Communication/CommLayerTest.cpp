@@ -17,7 +17,7 @@ using testsupport::LogCapture;
 using testsupport::MakeIOBox;
 
 // The base as a protocol without its own requests would leave it.
-struct PlainComm : iobox::CCommunicationBase {
+struct PlainComm final : iobox::CCommunicationBase {
 };
 
 TEST(CommunicationBase, RefusesEveryRequestWithTheSdkError)

@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -319,6 +320,36 @@ TEST(Proto, FailedParseKeepsTheDocument)
     EXPECT_EQ(doc.get_cnt("/"), 3);
     EXPECT_EQ(doc.get_int_v("/2/k", 0), 3);
     EXPECT_EQ(doc.get_str(0), R"([1,2,{"k":3}])");
+}
+
+// Every accepted text can be written back as JSON: numbers beyond a double are refused,
+// also those whose digits carry them past the largest double under an allowed exponent.
+TEST(Proto, NumbersBeyondADoubleAreRefusedWhereverTheyStand)
+{
+    const char* const tooLarge[] = {
+        "1e400",
+        "-1e309",
+        "77770000000000000000001e300",
+        "-77770000000000000000001e300",
+    };
+    const char* const layouts[] = {"%s", "[1,%s]", R"({"a":{"b":[%s]}})"};
+    for (const char* number : tooLarge) {
+        for (const char* layout : layouts) {
+            char text[128];
+            std::snprintf(text, sizeof text, layout, number);
+            CRapidJsonProto doc;
+            ASSERT_TRUE(doc.set_str(R"({"keep":1})"));
+            EXPECT_FALSE(doc.set_str(text)) << text;
+            EXPECT_EQ(doc.get_str(0), R"({"keep":1})") << text;
+        }
+    }
+
+    CRapidJsonProto doc;
+    ASSERT_TRUE(doc.set_str(R"({"max":1.7976931348623157e308,"big":77770000000000000000001e280})"));
+    CRapidJsonProto again;
+    EXPECT_TRUE(again.set_str(doc.get_str(0))) << doc.get_str(0);
+    EXPECT_DOUBLE_EQ(again.get_float_v("/max", 0), 1.7976931348623157e308);
+    EXPECT_DOUBLE_EQ(again.get_float_v("/big", 0), 7.777e302);
 }
 
 TEST(Proto, ClearAndCopy)

@@ -61,6 +61,31 @@ bool NestingWithinLimit(const std::string& json)
     return true;
 }
 
+// RapidJSON 1.1.0 reads a number whose digits alone pass its exponent check as infinity
+// (77770000000000000000001e300), where 1e400 is a parse error. Such a value could not be
+// written back as JSON, so a text holding one is refused like any other too large number.
+// Depth is bounded by the nesting limit checked before the parse.
+bool AllNumbersFinite(const Value& value)
+{
+    if (value.IsDouble()) {
+        return std::isfinite(value.GetDouble());
+    }
+    if (value.IsArray()) {
+        for (const Value& element : value.GetArray()) {
+            if (!AllNumbersFinite(element)) {
+                return false;
+            }
+        }
+    } else if (value.IsObject()) {
+        for (const auto& member : value.GetObject()) {
+            if (!AllNumbersFinite(member.value)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 // Next non-empty piece of a slash path; false when none is left.
 bool NextPiece(std::string_view& rest, std::string_view& piece)
 {
@@ -350,7 +375,7 @@ bool CRapidJsonProto::set_str(const std::string& json)
     }
     rapidjson::Document parsed;
     parsed.Parse(json.data(), json.size());
-    if (parsed.HasParseError()) {
+    if (parsed.HasParseError() || !AllNumbersFinite(parsed)) {
         return false;
     }
     m_impl->Assign(parsed);

@@ -4,8 +4,9 @@
 namespace iobox {
 
 // The six device requests for Modbus TCP I/O boxes, on the connection manager. Stateless: one
-// object serves every Modbus device.
-class CModubsComm : public CCommunicationBase {
+// object serves every Modbus device. Final: it is destroyed as itself (the base's destructor is
+// not virtual), so nothing may derive from it.
+class CModubsComm final : public CCommunicationBase {
 public:
     bool Request_loginData(std::shared_ptr<dam::CDeviceLoginData>& loginData,
                            std::shared_ptr<dam::CBaseLoginParam>& loginParam,
