@@ -9,8 +9,7 @@
 
 #include "Marl/Base/Singleton.h"
 #include "Marl/Base/ThreadManager.h"
-#include "rapidjson/document.h"
-#include "rapidjson/pointer.h"
+#include "proto/RapidJsonProto.h"
 
 namespace eventtest {
 
@@ -68,12 +67,8 @@ TempWorkingDirectory::~TempWorkingDirectory()
 
 int JsonInt(const std::string& json, const char* pointer, int def)
 {
-    rapidjson::Document document;
-    if (document.Parse(json.c_str()).HasParseError()) {
-        return def;
-    }
-    const rapidjson::Value* value = rapidjson::Pointer(pointer).Get(document);
-    return value != nullptr && value->IsInt() ? value->GetInt() : def;
+    proto::CRapidJsonProto document;
+    return document.set_str(json) ? document.get_int_v(pointer, def) : def;
 }
 
 } // namespace eventtest

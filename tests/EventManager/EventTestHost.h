@@ -35,7 +35,6 @@ public:
     ~ReservedWorker();
     ReservedWorker(const ReservedWorker&) = delete;
     ReservedWorker& operator=(const ReservedWorker&) = delete;
-    bool Reserved() const { return m_id != 0; }
 
 private:
     unsigned int m_id;
@@ -54,10 +53,6 @@ private:
     std::string m_previous;
     std::string m_path;
 };
-
-} // namespace eventtest
-
-namespace eventtest {
 
 // Integer at a JSON pointer such as "/Event/BasicInfo/EventID"; def when absent or not an int.
 int JsonInt(const std::string& json, const char* pointer, int def = -1);
