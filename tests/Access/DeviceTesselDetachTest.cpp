@@ -2,21 +2,20 @@
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 
-#include <functional>
-
+#include "Access/Driver/SPDriverInterface.h"
 #include "Access/TesselDetach/DeviceTesselDetach.h"
 #include "Common/Platform.h"
 #include "Marl/Base/Error.h"
 #include "Marl/Base/Singleton.h"
-#include "RequestTestSupport.h"
 #include "dam/InterfaceManager.h"
+#include "dam/LoginParamCreation.h"
+#include "proto/RapidJsonProto.h"
 #include "support/HostEnvironment.h"
 #include "support/LogCapture.h"
 
 using Marl::Base::Error::ErrorCode;
 using Marl::Base::Error::GetLastError;
 using Marl::Base::Error::SetLastError;
-using requesttest::Document;
 
 namespace {
 
@@ -41,11 +40,22 @@ class HandlerTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        requesttest::RegisterTestFactory();
+        dam::LoginParamCreation::Clear();
+        dam::LoginParamCreation::RegisterExtendLoginParamFactory(std::make_shared<iobox::CIOBoxLoginParamFactory>());
         SetLastError(kUntouched);
         iobox::platform::SetThreadErrorValue(0);
     }
     void TearDown() override { dam::LoginParamCreation::Clear(); }
+
+    // Parses the text as an add (isAdd) or modify request into `out`.
+    bool Parse(bool isAdd, std::shared_ptr<dam::CBaseLoginParam>& out, const std::string& json)
+    {
+        proto::CRapidJsonProto doc;
+        EXPECT_TRUE(json.empty() || doc.set_str(json)) << json;
+        proto::IProto* request = json.empty() ? nullptr : &doc;
+        return isAdd ? handler.ParsePostSingleDeviceLoginParam(out, request, "session")
+                     : handler.ParsePutSingleDeviceLoginParam(out, request, "session");
+    }
 
     testsupport::HostEnvironment env;
     iobox::CModbusTesselDetach handler;
@@ -53,106 +63,200 @@ protected:
 
 // ---- add and modify requests -----------------------------------------------------------
 
-const char* const kGoodAdd = R"({"AddDevicesRequest":{"DeviceType":2005,"DeviceProtocol":101,"SingleDevice":{
-    "Manufacturer":15,"Alias":"Hall","ByOffline":1,"SubType":1,
-    "AddByAddress":{"Address":"10.0.0.1","Port":502,"IOBox":{"AlarmInputCount":8,"AlarmOutputCount":4,
-    "AlarmInputType":1}}}}})";
-const char* const kGoodModify = R"({"SingleDevicePutRequest":{"DeviceCategory":2005,"AccessProtocalType":101,
-    "CompanyType":0,"BaseInfo":{"Alias":"Gate","LoginAddress":"172.16.5.4","LoginPort":503,
-    "IOBox":{"AlarmInputCount":16,"AlarmOutputCount":8,"AlarmInputType":0}}}})";
+std::string Quote(const std::string& text) { return "\"" + text + "\""; }
 
-bool Parse(iobox::CModbusTesselDetach& handler, bool isAdd, std::shared_ptr<dam::CBaseLoginParam>& out,
-           proto::IProto* request)
+// The text of n UTF-8 characters, each two bytes long.
+std::string NonAsciiText(std::size_t characters)
 {
-    return isAdd ? handler.ParsePostSingleDeviceLoginParam(out, request, "session")
-                 : handler.ParsePutSingleDeviceLoginParam(out, request, "session");
+    std::string out;
+    for (std::size_t i = 0; i < characters; ++i) {
+        out += "\xC3\xA9";
+    }
+    return out;
 }
 
-TEST_F(HandlerTest, AddAndModifyRequestsBecomeModbusLoginParameters)
+// The values of one request; each is a JSON value, empty: absent.
+struct RequestValues {
+    std::string manufacturer = "", alias = "", offline = "", subType = "", address = "", port = "", inputs = "",
+                outputs = "", inputType = "";
+};
+
+void Member(std::string& json, const char* key, const std::string& value)
 {
+    if (!value.empty()) {
+        json += (json.back() == '{' ? "" : ",") + Quote(key) + ":" + value;
+    }
+}
+
+// The values as an add request (isAdd) or as a modify request of the given category and protocol.
+std::string RequestJson(bool isAdd, const RequestValues& v, const std::string& category = "2005",
+                        const std::string& protocol = "101")
+{
+    std::string box = "{";
+    Member(box, "AlarmInputCount", v.inputs);
+    Member(box, "AlarmOutputCount", v.outputs);
+    Member(box, "AlarmInputType", v.inputType);
+    box += "}";
+    std::string device = "{";
+    Member(device, isAdd ? "Manufacturer" : "CompanyType", v.manufacturer);
+    // A modify request has no offline flag or sub-category: its reader ignores them where an
+    // add request keeps them.
+    Member(device, "ByOffline", v.offline);
+    Member(device, "SubType", v.subType);
+    std::string inner = "{";
+    Member(inner, "Alias", isAdd ? "" : v.alias);
+    Member(inner, isAdd ? "Address" : "LoginAddress", v.address);
+    Member(inner, isAdd ? "Port" : "LoginPort", v.port);
+    Member(inner, "IOBox", box);
+    if (isAdd) {
+        Member(device, "Alias", v.alias);
+        Member(device, "AddByAddress", inner + "}");
+        std::string request = "{";
+        Member(request, "DeviceType", category);
+        Member(request, "DeviceProtocol", protocol);
+        Member(request, "SingleDevice", device + "}");
+        return R"({"AddDevicesRequest":)" + request + "}}";
+    }
+    Member(device, "DeviceCategory", category);
+    Member(device, "AccessProtocalType", protocol);
+    Member(device, "BaseInfo", inner + "}");
+    return R"({"SingleDevicePutRequest":)" + device + "}}";
+}
+
+// Login parameters a Modbus request reads into.
+struct Fields {
+    int companyType;
+    std::string alias;
+    bool offline;
+    int subCategory;
+    std::string address;
+    unsigned int port;
+    int inputs;
+    int outputs;
+    int inputType;
+};
+
+// Values of the wrong type read as defaults; numbers are not range-checked.
+TEST_F(HandlerTest, AddAndModifyRequestsFillEveryFieldFromItsPath)
+{
+    const std::string hall = "\"Hall\"";
+    const std::string ip = "\"10.0.0.1\"";
+    const struct {
+        const char* name;
+        RequestValues values;
+        Fields expected;
+    } cases[] = {
+        {"complete", {"15", hall, "1", "1", ip, "502", "8", "4", "1"}, {15, "Hall", true, 1, "10.0.0.1", 502, 8, 4, 1}},
+        {"offline 2 and sub-type 5 are not the flag", {"", hall, "2", "5", ip, "1"},
+         {0, "Hall", false, 0, "10.0.0.1", 1, 0, 0, 0}},
+        {"strings where numbers are expected", {"\"15\"", hall, "\"1\"", "\"1\"", ip, "1", "\"8\"", "\"4\"", "\"1\""},
+         {0, "Hall", false, 0, "10.0.0.1", 1, 0, 0, 0}},
+        {"objects, arrays, booleans and null", {"{}", hall, "true", "[]", ip, "1", "null", "[]", "false"},
+         {0, "Hall", false, 0, "10.0.0.1", 1, 0, 0, 0}},
+        {"negative values; the port's sign wraps", {"-1", hall, "-1", "-1", ip, "-1", "-3", "-4", "-5"},
+         {-1, "Hall", false, 0, "10.0.0.1", 4294967295u, -3, -4, -5}},
+        {"large values pass; above INT_MAX wraps",
+         {"2147483647", hall, "", "", ip, "4294967295", "4294967295", "1000000", "99"},
+         {2147483647, "Hall", false, 0, "10.0.0.1", 4294967295u, -1, 1000000, 99}},
+        {"beyond 32 bits reads the default", {"8589934592", hall, "", "", ip, "70000", "-2147483649"},
+         {0, "Hall", false, 0, "10.0.0.1", 70000, 0, 0, 0}},
+    };
     testsupport::LogCapture log;
-    for (bool isAdd : {true, false}) {
-        std::shared_ptr<dam::CBaseLoginParam> out;
-        ASSERT_TRUE(Parse(handler, isAdd, out, Document(isAdd ? kGoodAdd : kGoodModify).get()));
-        ASSERT_TRUE(out);
-        requesttest::ExpectLoginFields(*out, isAdd ? requesttest::Fields{15, "Hall", true, 1, "10.0.0.1", 502, 8, 4, 1}
-                                                   : requesttest::Fields{0, "Gate", false, 0, "172.16.5.4", 503, 16, 8, 0},
-                                       !isAdd);
+    for (const auto& c : cases) {
+        for (bool isAdd : {true, false}) {
+            SCOPED_TRACE(std::string(isAdd ? "add: " : "modify: ") + c.name);
+            std::shared_ptr<dam::CBaseLoginParam> out;
+            ASSERT_TRUE(Parse(isAdd, out, RequestJson(isAdd, c.values)));
+            const auto* modbus = dynamic_cast<const dam::CModbusLoginParam*>(out.get());
+            ASSERT_NE(modbus, nullptr);
+            const Fields& f = c.expected;
+            EXPECT_EQ(modbus->GetVal_access_protocol(), 101);
+            EXPECT_EQ(modbus->GetVal_company_type(), f.companyType);
+            EXPECT_EQ(modbus->GetVal_str_alias(), f.alias);
+            EXPECT_EQ(modbus->GetVal_b_offline(), isAdd && f.offline);
+            EXPECT_EQ(modbus->GetSubCategory(), isAdd ? f.subCategory : 0);
+            EXPECT_EQ(modbus->GetVal_login_address(), f.address);
+            EXPECT_EQ(modbus->GetVal_login_port(), f.port);
+            EXPECT_EQ(modbus->GetVal_input_num(), f.inputs);
+            EXPECT_EQ(modbus->GetVal_output_num(), f.outputs);
+            EXPECT_EQ(modbus->GetVal_input_type(), f.inputType);
+        }
     }
     EXPECT_EQ(ThreadError(), 0u);
     EXPECT_EQ(GetLastError(), kUntouched);
     EXPECT_TRUE(log.Lines().empty()) << log.Dump();
 }
 
-std::string Replace(std::string text, const std::string& from, const std::string& to)
+// Every refusal leaves the caller's parameters as they were, with one line and the error the
+// host reads: the thread error value for a request of another kind, the last error otherwise.
+TEST_F(HandlerTest, RequestsAreCheckedAndRefusalsLeaveTheCallersParametersUntouched)
 {
-    const auto at = text.find(from);
-    EXPECT_NE(at, std::string::npos) << from;
-    return at == std::string::npos ? text : text.replace(at, from.size(), to);
-}
-
-TEST_F(HandlerTest, RefusedRequestsLeaveTheCallersParametersUntouched)
-{
+    const RequestValues valid{"", "\"Hall\"", "", "", "\"10.0.0.1\"", "502"};
+    auto withAlias = [](const std::string& alias) { return RequestValues{"", alias, "", "", "\"10.0.0.1\"", "502"}; };
+    auto withAddress = [](const std::string& address, const std::string& port) {
+        return RequestValues{"", "\"Hall\"", "", "", address, port};
+    };
     const std::string matched = "[iobox::CModbusTesselDetach::IsDeviceProtocolMatched]";
     const std::string notSupported = matched + "Not support device type!, device_type[";
     const std::string unmatched = matched + "Device type and protocol type are unmatched!, device_type[2005], ";
     const std::string checkFailed = "[iobox::ProcessLoginParam]Check login param failed.";
+    const std::string parseFailed = "[iobox::ProcessLoginParam]Parse login param failed.";
     const struct {
         const char* name;
         bool isAdd;
         std::string json; // empty: null request
-        bool withFactory;
         std::string line;
         unsigned long threadError;
-        ErrorCode lastError;
+        int lastError; // 0: untouched
     } cases[] = {
-        {"add, null request", true, "", true,
-         "[iobox::CModbusTesselDetach::ParsePostSingleDeviceLoginParam]request pointer pro_req is null", 2, kUntouched},
-        {"modify, null request", false, "", true,
-         "[iobox::CModbusTesselDetach::ParsePutSingleDeviceLoginParam]request pointer pro_req is null", 2, kUntouched},
-        {"add, empty document", true, "{}", true, notSupported + "-1]", 2, kUntouched},
-        {"modify, empty document", false, "{}", true, notSupported + "0]", 2, kUntouched},
-        {"add, category as text", true, Replace(kGoodAdd, "\"DeviceType\":2005", "\"DeviceType\":\"2005\""), true,
-         notSupported + "-1]", 2, kUntouched},
-        {"modify, huge category", false,
-         Replace(kGoodModify, "\"DeviceCategory\":2005", "\"DeviceCategory\":99999999999"), true, notSupported + "0]",
-         2, kUntouched},
-        {"add, protocol 100", true, Replace(kGoodAdd, "\"DeviceProtocol\":101", "\"DeviceProtocol\":100"), true,
-         unmatched + "protocol_type[100]", 2, kUntouched},
-        {"add, no protocol", true, Replace(kGoodAdd, "\"DeviceProtocol\":101,", ""), true,
-         unmatched + "protocol_type[-1]", 2, kUntouched},
-        {"modify, protocol as text", false,
-         Replace(kGoodModify, "\"AccessProtocalType\":101", "\"AccessProtocalType\":\"101\""), true,
-         unmatched + "protocol_type[0]", 2, kUntouched},
-        {"add, loopback address", true, Replace(kGoodAdd, "10.0.0.1", "127.0.0.1"), true, checkFailed, 0,
-         ErrorCode(0, 947)},
-        {"add, non-ASCII alias of 65 characters", true,
-         Replace(kGoodAdd, "\"Hall\"", requesttest::Quote(requesttest::NonAsciiText(65))), true, checkFailed, 0,
-         ErrorCode(0, 2)},
-        {"modify, no port", false, Replace(kGoodModify, "\"LoginPort\":503,", ""), true, checkFailed, 0,
-         ErrorCode(0, 2)},
-        {"add, no factory serves the pair", true, kGoodAdd, false, "[iobox::ProcessLoginParam]Parse login param failed.",
-         0, ErrorCode(0, 2)},
-        {"modify, no factory serves the pair", false, kGoodModify, false,
-         "[iobox::ProcessLoginParam]Parse login param failed.", 0, kUntouched},
+        {"add, null request", true, "",
+         "[iobox::CModbusTesselDetach::ParsePostSingleDeviceLoginParam]request pointer pro_req is null", 2, 0},
+        {"modify, null request", false, "",
+         "[iobox::CModbusTesselDetach::ParsePutSingleDeviceLoginParam]request pointer pro_req is null", 2, 0},
+        {"add, empty document", true, "{}", notSupported + "-1]", 2, 0},
+        {"modify, empty document", false, "{}", notSupported + "0]", 2, 0},
+        {"modify, huge category", false, RequestJson(false, valid, "99999999999"), notSupported + "0]", 2, 0},
+        {"add, protocol 100", true, RequestJson(true, valid, "2005", "100"), unmatched + "protocol_type[100]", 2, 0},
+        {"add, no protocol", true, RequestJson(true, valid, "2005", ""), unmatched + "protocol_type[-1]", 2, 0},
+        {"modify, protocol as text", false, RequestJson(false, valid, "2005", "\"101\""),
+         unmatched + "protocol_type[0]", 2, 0},
+        {"add, no factory serves the pair", true, "", parseFailed, 0, 2},
+        {"modify, no factory serves the pair", false, "", parseFailed, 0, 0},
+        // What Check refuses.
+        {"64 two-byte characters pass", true, RequestJson(true, withAlias(Quote(NonAsciiText(64)))), "", 0, 0},
+        {"65 two-byte characters", true, RequestJson(true, withAlias(Quote(NonAsciiText(65)))), checkFailed, 0, 2},
+        {"64 ASCII characters pass", false, RequestJson(false, withAlias(Quote(std::string(64, 'a')))), "", 0, 0},
+        {"65 ASCII characters", false, RequestJson(false, withAlias(Quote(std::string(65, 'a')))), checkFailed, 0, 2},
+        {"empty alias", true, RequestJson(true, withAlias("\"\"")), checkFailed, 0, 2},
+        {"illegal character", false, RequestJson(false, withAlias("\"Hall:1\"")), checkFailed, 0, 2},
+        {"malformed UTF-8", true, RequestJson(true, withAlias("\"Hall\xC3\"")), checkFailed, 0, 2},
+        {"port zero", false, RequestJson(false, withAddress("\"10.0.0.1\"", "0")), checkFailed, 0, 2},
+        {"port absent", true, RequestJson(true, withAddress("\"10.0.0.1\"", "")), checkFailed, 0, 2},
+        {"port as text", false, RequestJson(false, withAddress("\"10.0.0.1\"", "\"502\"")), checkFailed, 0, 2},
+        {"loopback address", true, RequestJson(true, withAddress("\"127.0.0.1\"", "502")), checkFailed, 0, 947},
+        {"address as number", false, RequestJson(false, withAddress("10", "502")), checkFailed, 0, 947},
+        {"address is checked first", true, RequestJson(true, {"", "\"\"", "", "", "\"0.1.2.3\"", "0"}), checkFailed, 0,
+         947},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         SetLastError(kUntouched);
         iobox::platform::SetThreadErrorValue(0);
-        if (!c.withFactory) {
+        const bool noFactory = c.line == parseFailed;
+        if (noFactory) {
             dam::LoginParamCreation::Clear();
         }
         testsupport::LogCapture log;
-        auto doc = Document(c.json.empty() ? "{}" : c.json);
         const auto previous = std::make_shared<dam::CModbusLoginParam>();
         std::shared_ptr<dam::CBaseLoginParam> out = previous;
-        EXPECT_FALSE(Parse(handler, c.isAdd, out, c.json.empty() ? nullptr : doc.get()));
-        EXPECT_EQ(out, previous);
+        const std::string json = noFactory ? RequestJson(c.isAdd, valid) : c.json;
+        EXPECT_EQ(Parse(c.isAdd, out, json), c.line.empty());
+        EXPECT_EQ(out == previous, !c.line.empty());
         EXPECT_EQ(ThreadError(), c.threadError);
-        EXPECT_EQ(GetLastError(), c.lastError);
-        EXPECT_EQ(log.CountLine(5, c.line, kSource), 1u) << log.Dump();
-        requesttest::RegisterTestFactory();
+        EXPECT_EQ(GetLastError(), c.lastError == 0 ? kUntouched : ErrorCode(0, c.lastError));
+        EXPECT_EQ(log.Lines().size(), c.line.empty() ? 0u : 1u + (noFactory ? 1u : 0u)) << log.Dump();
+        EXPECT_TRUE(c.line.empty() || log.CountLine(5, c.line, kSource) == 1u) << log.Dump();
+        dam::LoginParamCreation::RegisterExtendLoginParamFactory(std::make_shared<iobox::CIOBoxLoginParamFactory>());
     }
 }
 
@@ -209,7 +313,8 @@ TEST_F(HandlerTest, FilterKeepsDevicesMeetingBothCriteriaOrEitherOne)
          criteria("\"Alias\":\"zzz\",\"DeviceSubCategorys\":\"9\",\"LogicalOperator\":2"), {}},
     };
     for (const auto& c : cases) {
-        auto doc = Document(c.json.empty() ? "{}" : c.json);
+        proto::CRapidJsonProto doc;
+        ASSERT_TRUE(doc.set_str(c.json.empty() ? "{}" : c.json));
         std::vector<std::shared_ptr<dam::IDevice>> devices{
             MakeDevice(1, "Hall North", "SN-001", "", 209), MakeDevice(2, "Gate", "SN-HALL-2", "", 207),
             MakeDevice(3, "Yard", "SN-003", "hall annex", 220), MakeDevice(4, "Roof", "SN-004", "", 100),
@@ -220,7 +325,7 @@ TEST_F(HandlerTest, FilterKeepsDevicesMeetingBothCriteriaOrEitherOne)
         }
         unsigned int module = 11;
         unsigned int code = 12;
-        EXPECT_TRUE(handler.FilterDevicesByCondition(module, code, devices, c.json.empty() ? nullptr : doc.get()))
+        EXPECT_TRUE(handler.FilterDevicesByCondition(module, code, devices, c.json.empty() ? nullptr : &doc))
             << c.name;
         EXPECT_EQ(Ids(devices), c.kept) << c.name;
         EXPECT_EQ(module, 11u) << c.name;
@@ -352,8 +457,11 @@ TEST_F(HandlerTest, DeviceInformationHoldsEveryKeyInOrderUnderTheTargetNode)
     auto box = MakeIOBox();
     env.areaManager->SetChannelArea(1001, 1003, 9, "Lobby");
     env.areaManager->SetChannelArea(2001, 1004, 10, "Plant room");
+    // Status takes the error that matches the online state.
     box.device->SetOnline(true);
-    box.device->SetOnlineError(ErrorCode(0, 0));
+    box.device->SetActive(false);
+    box.device->SetOnlineError(ErrorCode(1, 11));
+    box.device->SetOfflineError(ErrorCode(2, 22));
     proto::CRapidJsonProto doc;
     void* target = doc.add_object(nullptr, "Device");
     ASSERT_TRUE(handler.EncodeSingleDeviceInfo(&doc, target, box.device, "AlarmInputList,AlarmOutputList,Status",
@@ -364,47 +472,27 @@ TEST_F(HandlerTest, DeviceInformationHoldsEveryKeyInOrderUnderTheTargetNode)
                   kInputList +
                   R"(,"AlarmOutputList":{"AlarmOutput":[{"ID":2001,"Guid":"out-1","No":1,"Type":4,"Name":"Relay 1",)"
                   R"("Online":1,"Area":{"AreaID":10,"AreaName":"Plant room"}}]},)"
-                  R"("Status":{"Network":1,"IsActive":1,"PasswordStrength":3,"ErrorModule":0,"ErrorCode":0}}})");
+                  R"("Status":{"Network":1,"IsActive":0,"PasswordStrength":3,"ErrorModule":1,"ErrorCode":11}}})");
 }
 
 TEST_F(HandlerTest, SingleDeviceInformationHasNoMethodAndAnEmptyOutputList)
 {
     auto box = MakeIOBox(false);
     env.areaManager->SetChannelArea(1001, 1003, 9, "Lobby");
+    box.device->SetOnlineError(ErrorCode(1, 11));
+    box.device->SetOfflineError(ErrorCode(2, 22));
     proto::CRapidJsonProto doc;
     ASSERT_TRUE(handler.GetSingleDeviceInfo(&doc, nullptr, box.device, "session"));
     EXPECT_EQ(doc.get_str(0), R"({"BaseInfo":)" + kBaseInfoHead + kBaseInfoTail +
                                   R"(0,"IOBox":{"AlarmInputCount":2,"AlarmOutputCount":0,"AlarmInputType":1}},)"
                                   R"("AlarmInputList":)" + kInputList + R"(,"AlarmOutputList":{},)"
-                                  R"("Status":{"Network":0,"IsActive":1,"PasswordStrength":3,"ErrorModule":0,)"
-                                  R"("ErrorCode":0}})");
+                                  R"("Status":{"Network":0,"IsActive":1,"PasswordStrength":3,"ErrorModule":2,)"
+                                  R"("ErrorCode":22}})");
     // Without an area manager every channel reports no area.
     Interfaces().SetAreaManager(nullptr);
     proto::CRapidJsonProto noAreas;
     ASSERT_TRUE(handler.GetSingleDeviceInfo(&noAreas, nullptr, box.device, "session"));
     EXPECT_EQ(noAreas.get_int_v("/AlarmInputList/AlarmInput/0/Area/AreaID", 0), -1);
-}
-
-TEST_F(HandlerTest, StatusTakesTheErrorMatchingTheOnlineState)
-{
-    const struct {
-        bool online;
-        bool active;
-        const char* status;
-    } cases[] = {
-        {true, false, R"({"Network":1,"IsActive":0,"PasswordStrength":3,"ErrorModule":1,"ErrorCode":11})"},
-        {false, true, R"({"Network":0,"IsActive":1,"PasswordStrength":3,"ErrorModule":2,"ErrorCode":22})"},
-    };
-    for (const auto& c : cases) {
-        auto box = MakeIOBox();
-        box.device->SetOnline(c.online);
-        box.device->SetActive(c.active);
-        box.device->SetOnlineError(ErrorCode(1, 11));
-        box.device->SetOfflineError(ErrorCode(2, 22));
-        proto::CRapidJsonProto doc;
-        ASSERT_TRUE(handler.EncodeSingleDeviceInfo(&doc, nullptr, box.device, "Status", "s", iobox::kNoMethod));
-        EXPECT_EQ(doc.get_node_str(doc.get_node("/Status")), c.status);
-    }
 }
 
 // Remembers which objects were added directly under the root, in order.
@@ -453,88 +541,72 @@ TEST_F(HandlerTest, PasswordIsNeverWrittenInPlain)
         std::string stored;
         std::string session;
         bool sessionManager;
-        bool result; // true with a stored password: written encrypted for the session
+        bool encrypted; // false: written as the empty text
     } cases[] = {
-        {"empty password without session manager", "", "session", false, true},
+        {"empty password without session manager", "", "session", false, false},
         {"encrypted for the session", "s3cret", "session", true, true},
         {"session refused", "s3cret", "", true, false},
         {"no session manager", "s3cret", "session", false, false},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
         Interfaces().SetUserSessionManager(c.sessionManager ? env.userSessionManager : nullptr);
-        std::string direct = "previous";
-        EXPECT_EQ(iobox::EncryptPassword(direct, c.stored, c.session), c.result);
-
         auto box = MakeIOBox();
         box.login->SetVal_password(c.stored);
         proto::CRapidJsonProto doc;
         ASSERT_TRUE(handler.EncodeSingleDeviceInfo(&doc, nullptr, box.device, "", c.session, iobox::kNoMethod));
         const std::string written = doc.get_v("/BaseInfo/Password", "<absent>");
-        for (const std::string& out : {direct, written}) {
-            if (c.stored.empty() || !c.result) {
-                EXPECT_EQ(out, "");
-            } else {
-                std::string plain;
-                ASSERT_TRUE(env.userSessionManager->DecryptBySession(plain, out, c.session));
-                EXPECT_EQ(plain, c.stored);
-            }
+        std::string plain;
+        if (c.encrypted) {
+            ASSERT_TRUE(env.userSessionManager->DecryptBySession(plain, written, c.session)) << c.name;
         }
-        if (!c.stored.empty()) {
-            EXPECT_EQ(doc.get_str(0).find(c.stored), std::string::npos) << doc.get_str(0);
-        }
+        EXPECT_EQ(c.encrypted ? plain : written, c.encrypted ? c.stored : "") << c.name;
+        EXPECT_TRUE(c.stored.empty() || doc.get_str(0).find(c.stored) == std::string::npos) << doc.get_str(0);
     }
 }
 
-TEST_F(HandlerTest, DevicesWithoutFeatureOrModbusParametersAreEncodedAsNothing)
-{
-    const std::function<void(IOBox&)> spoilers[] = {
-        [](IOBox& box) {
-            dam::DeviceInfo info;
-            info.category = 2005;
-            info.loginParam = box.login;
-            box.device = std::make_shared<dam::CDevice>(info); // no common feature
-        },
-        [](IOBox& box) { box.device->SetDeviceLoginParam(std::make_shared<dam::CBaseLoginParam>()); },
-        [](IOBox& box) { box.device->SetDeviceLoginParam(nullptr); },
-    };
-    for (const auto& spoil : spoilers) {
-        auto box = MakeIOBox();
-        spoil(box);
-        proto::CRapidJsonProto doc;
-        EXPECT_TRUE(handler.EncodeSingleDeviceInfo(&doc, nullptr, box.device, "Status", "s", 1));
-        EXPECT_TRUE(handler.GetSingleDeviceInfo(&doc, nullptr, box.device, "s"));
-        EXPECT_EQ(doc.get_str(0), "{}");
-    }
-    EXPECT_TRUE(handler.GetSingleDeviceInfo(nullptr, nullptr, MakeIOBox().device, "s"));
-}
-
-TEST_F(HandlerTest, DeviceInformationRefusesAnEmptyDeviceOrAnotherCategory)
+// An empty device or another category is refused; an I/O box without feature or Modbus
+// parameters is described as nothing.
+TEST_F(HandlerTest, DevicesItCannotDescribe)
 {
     dam::DeviceInfo cameraInfo;
     cameraInfo.category = 1000;
     cameraInfo.deviceType = 77;
-    auto camera = std::make_shared<dam::CDevice>(cameraInfo);
-    for (bool single : {true, false}) {
-        const std::string function = single ? "[iobox::CModbusTesselDetach::EncodeSingleDeviceInfo]"
-                                            : "[iobox::CModbusTesselDetach::GetSingleDeviceInfo]";
-        auto encode = [&](std::shared_ptr<dam::IDevice> device, proto::IProto& doc) {
-            return single ? handler.EncodeSingleDeviceInfo(&doc, nullptr, device, "Status", "s", 1)
-                          : handler.GetSingleDeviceInfo(&doc, nullptr, device, "s");
-        };
-        iobox::platform::SetThreadErrorValue(0);
-        testsupport::LogCapture log;
-        proto::CRapidJsonProto doc;
-        EXPECT_FALSE(encode(nullptr, doc));
-        EXPECT_TRUE(log.HasLine(5, function + "Device point is null!", kSource)) << log.Dump();
-        EXPECT_EQ(ThreadError(), 0u);
-
-        EXPECT_FALSE(encode(camera, doc));
-        EXPECT_TRUE(log.HasLine(5, function + "Not support device type!, device_type[77]", kSource)) << log.Dump();
-        EXPECT_EQ(log.Lines().size(), 2u) << log.Dump();
-        EXPECT_EQ(ThreadError(), 2u);
-        EXPECT_EQ(doc.get_str(0), "{}");
+    dam::DeviceInfo bareInfo;
+    bareInfo.category = 2005;
+    auto basicParams = MakeIOBox().device;
+    basicParams->SetDeviceLoginParam(std::make_shared<dam::CBaseLoginParam>());
+    auto noParams = MakeIOBox().device;
+    noParams->SetDeviceLoginParam(nullptr);
+    const struct {
+        std::shared_ptr<dam::IDevice> device;
+        std::string line; // empty: accepted, nothing logged
+        unsigned long threadError;
+    } cases[] = {
+        {nullptr, "Device point is null!", 0},
+        {std::make_shared<dam::CDevice>(cameraInfo), "Not support device type!, device_type[77]", 2},
+        {std::make_shared<dam::CDevice>(bareInfo), "", 0},
+        {basicParams, "", 0},
+        {noParams, "", 0},
+    };
+    for (const auto& c : cases) {
+        for (bool single : {true, false}) {
+            SCOPED_TRACE(c.line + (single ? " (single)" : " (list)"));
+            iobox::platform::SetThreadErrorValue(0);
+            testsupport::LogCapture log;
+            proto::CRapidJsonProto doc;
+            EXPECT_EQ(single ? handler.EncodeSingleDeviceInfo(&doc, nullptr, c.device, "Status", "s", 1)
+                             : handler.GetSingleDeviceInfo(&doc, nullptr, c.device, "s"),
+                      c.line.empty());
+            EXPECT_EQ(doc.get_str(0), "{}");
+            EXPECT_EQ(ThreadError(), c.threadError);
+            ASSERT_EQ(log.Lines().size(), c.line.empty() ? 0u : 1u) << log.Dump();
+            if (!c.line.empty()) {
+                const std::string function = single ? "EncodeSingleDeviceInfo]" : "GetSingleDeviceInfo]";
+                EXPECT_TRUE(log.HasLine(5, "[iobox::CModbusTesselDetach::" + function + c.line, kSource)) << log.Dump();
+            }
+        }
     }
+    EXPECT_TRUE(handler.GetSingleDeviceInfo(nullptr, nullptr, MakeIOBox().device, "s"));
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -9,7 +11,6 @@
 #include <vector>
 
 #include "EventManager/Event/DamEventMsg.h"
-#include "EventManager/EventTestHost.h"
 #include "Marl/Base/Singleton.h"
 #include "dam/InterfaceManager.h"
 #include "proto/RapidJsonProto.h"
@@ -40,6 +41,32 @@ std::string ContentOf(CSPDamEventMsg& message)
 }
 
 std::shared_ptr<std::string> Picture(const std::string& bytes) { return std::make_shared<std::string>(bytes); }
+
+// Switches into a fresh temporary directory for the life of the object; Path() is empty if none.
+class TempWorkingDirectory {
+public:
+    TempWorkingDirectory() : m_previous(std::filesystem::current_path())
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "iobox-events-XXXXXX").string();
+        if (mkdtemp(pattern.data()) != nullptr) {
+            m_path = pattern;
+            std::filesystem::current_path(m_path);
+        }
+    }
+    ~TempWorkingDirectory()
+    {
+        std::error_code ignored;
+        std::filesystem::current_path(m_previous, ignored);
+        if (!m_path.empty()) {
+            std::filesystem::remove_all(m_path, ignored);
+        }
+    }
+    const std::string& Path() const { return m_path; }
+
+private:
+    std::filesystem::path m_previous;
+    std::string m_path;
+};
 
 class DamEventMsgTest : public ::testing::Test {
 protected:
@@ -81,7 +108,8 @@ TEST_F(DamEventMsgTest, ContentIsTextThenNulThenPicturesBuiltOnce)
 
 TEST_F(DamEventMsgTest, DebugModeLogsTheMessageOnceAndWritesEachPictureIntoThePictureDirectory)
 {
-    eventtest::TempWorkingDirectory cwd;
+    TempWorkingDirectory cwd;
+    ASSERT_FALSE(cwd.Path().empty());
     std::filesystem::create_directory("tmp_picture");
     const std::vector<std::string> pictures = {std::string("\xFF\xD8" "first\0x", 9), "second picture"};
     auto send = [&] {
