@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 
+#include <tuple>
+
 #include "Access/Driver/SPDriverInterface.h"
 #include "Access/TesselDetach/DeviceTesselDetach.h"
 #include "Common/Platform.h"
@@ -351,14 +353,9 @@ TEST_F(HandlerTest, DeleteRemovesIOBoxesAndStopsAtTheFirstIdThatIsNone)
     EXPECT_EQ(Ids(env.deviceManager->Devices()), (std::vector<int>{7, 3}));
     const auto entries = env.operationLog->Entries();
     ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(entries[0].userSession, "session");
-    EXPECT_EQ(entries[0].type, 2912u);
-    EXPECT_EQ(entries[0].deviceId, 5u);
-    EXPECT_EQ(entries[0].deviceName, "Box 5");
-    EXPECT_FALSE(entries[0].flag);
-    EXPECT_EQ(entries[0].value1, 0);
-    EXPECT_EQ(entries[0].value2, 0);
-    EXPECT_EQ(entries[0].text, "");
+    const auto& e = entries[0];
+    EXPECT_EQ(std::make_tuple(e.userSession, e.type, e.deviceId, e.deviceName, e.flag, e.value1, e.value2, e.text),
+              std::make_tuple(std::string("session"), 2912u, 5u, std::string("Box 5"), false, 0, 0, std::string()));
 
     // Another category's device of that id is no I/O box.
     module = code = 0;
