@@ -180,9 +180,8 @@ TEST(Strategy, WithoutSubCategory207NoChannelListsAreBuilt)
     EXPECT_TRUE(device->GetChannels(1003).empty());
 }
 
-TEST(Strategy, LoginWithoutConnectionReportsTheLastError)
+TEST(Strategy, LoginAndLogoutRefusedWithoutDeviceProxyParametersOrConnection)
 {
-    ASSERT_TRUE(iobox::CDeviceCommManager::Instance()->Init());
     LogCapture log;
     IOBoxSpec spec;
     spec.name = "hall";
@@ -190,36 +189,30 @@ TEST(Strategy, LoginWithoutConnectionReportsTheLastError)
     spec.port = 0; // the connection manager refuses to open anything
     auto device = MakeIOBox(spec);
     device->SetDeviceHandle(33);
-    EXPECT_FALSE(iobox::CIOBoxStrategy(device, false).Login());
-    EXPECT_TRUE(log.HasLine(5,
-                            "[iobox::CIOBoxStrategy::Login]Request_loginData failed!, device_name[hall], "
-                            "device_code[HX-7], error[0, 4]",
-                            kStrategySource))
-        << log.Dump();
-    EXPECT_EQ(device->GetDeviceHandle(), 33);
-    EXPECT_EQ(Marl::Base::Error::GetLastError(), Marl::Base::Error::ErrorCode(0, 4));
-
-    device->SetDeviceLoginParam(nullptr);
-    EXPECT_FALSE(iobox::CIOBoxStrategy(device, false).Login());
-    EXPECT_TRUE(log.HasLine(5, "[iobox::CIOBoxStrategy::Login]Login parm is nullptr!", kStrategySource)) << log.Dump();
-}
-
-TEST(Strategy, LoginAndLogoutWithoutProxyOrDevice)
-{
-    LogCapture log;
     // The communication manager was never started: no proxy.
-    iobox::CIOBoxStrategy strategy(MakeIOBox(IOBoxSpec{}), false);
+    iobox::CIOBoxStrategy strategy(device, false);
     EXPECT_FALSE(strategy.Login());
     EXPECT_FALSE(strategy.Logout());
     iobox::CIOBoxStrategy empty(nullptr, true);
     EXPECT_FALSE(empty.Login());
     EXPECT_FALSE(empty.Logout());
     EXPECT_FALSE(empty.RefreshChannel());
+
+    ASSERT_TRUE(iobox::CDeviceCommManager::Instance()->Init());
+    EXPECT_FALSE(strategy.Login());
+    EXPECT_EQ(device->GetDeviceHandle(), 33);
+    EXPECT_EQ(Marl::Base::Error::GetLastError(), Marl::Base::Error::ErrorCode(0, 4));
+    device->SetDeviceLoginParam(nullptr);
+    EXPECT_FALSE(strategy.Login());
+
     for (const char* line : {"[iobox::CIOBoxStrategy::Login]ptr_comm_proxy is null!",
                              "[iobox::CIOBoxStrategy::Logout]ptr_comm_proxy is null!",
                              "[iobox::CIOBoxStrategy::Login]Device ptr is null!",
                              "[iobox::CIOBoxStrategy::Logout]Device ptr is null!",
-                             "[iobox::CIOBoxStrategy::RefreshChannel]Device ptr is null!"}) {
+                             "[iobox::CIOBoxStrategy::RefreshChannel]Device ptr is null!",
+                             "[iobox::CIOBoxStrategy::Login]Request_loginData failed!, device_name[hall], "
+                             "device_code[HX-7], error[0, 4]",
+                             "[iobox::CIOBoxStrategy::Login]Login parm is nullptr!"}) {
         EXPECT_EQ(log.CountLine(5, line, kStrategySource), 1u) << line << "\n" << log.Dump();
     }
 }

@@ -57,23 +57,6 @@ protected:
     std::shared_ptr<dam::CDevice> device;
 };
 
-TEST_F(EventProcessManagerTest, InitRegistersTheCallbackAndAfterUnInitNothingIsDelivered)
-{
-    auto* connections = iobox::CTCPConnMgr::Instance();
-    auto* manager = CEventProcessManager::Instance();
-    EXPECT_TRUE(manager->Init());
-    EXPECT_EQ(connections->GetAlarmCallback(), &CEventProcessManager::ModbusEventCallback);
-    EXPECT_EQ(connections->GetAlarmUserData(), manager);
-    EXPECT_TRUE(manager->UnInit());
-    EXPECT_EQ(connections->GetAlarmCallback(), nullptr);
-
-    eventtest::ReservedWorker worker;
-    ModbusAlarmInfo info = Alarm(1, kBox.guid, 1);
-    connections->ShowAlarm(nullptr, &info);
-    EXPECT_EQ(host.capacityManager->EventCount(), 0u);
-    EXPECT_TRUE(log.Lines().empty()) << log.Dump();
-}
-
 TEST_F(EventProcessManagerTest, UnusableRecordsAndAnUnreservedWorkerLoseTheRecordWithTheirLine)
 {
     const std::string callback = "[iobox::CEventProcessManager::ModbusEventCallback]";
@@ -149,7 +132,7 @@ TEST_F(EventProcessManagerTest, CallbackKeepsCopiesNotTheCallersRecord)
     EXPECT_EQ(eventtest::JsonInt(events[0].json, "/Event/BasicInfo/DeviceID"), kBox.id);
 }
 
-TEST_F(EventProcessManagerTest, ConcurrentAlarmsArriveAllInOrderPerThreadOnTheWorkerOnly)
+TEST_F(EventProcessManagerTest, ConcurrentAlarmsArriveAllInOrderPerThreadOnTheWorkerOnlyUntilUnInit)
 {
     constexpr int kThreads = 4;
     constexpr int kAlarmsPerThread = 250;
@@ -166,10 +149,12 @@ TEST_F(EventProcessManagerTest, ConcurrentAlarmsArriveAllInOrderPerThreadOnTheWo
     }
 
     eventtest::ReservedWorker worker;
+    auto* connections = iobox::CTCPConnMgr::Instance();
     ASSERT_TRUE(CEventProcessManager::Instance()->Init());
-    const auto callback = iobox::CTCPConnMgr::Instance()->GetAlarmCallback();
-    void* const userData = iobox::CTCPConnMgr::Instance()->GetAlarmUserData();
-    ASSERT_NE(callback, nullptr);
+    const auto callback = connections->GetAlarmCallback();
+    void* const userData = connections->GetAlarmUserData();
+    ASSERT_EQ(callback, &CEventProcessManager::ModbusEventCallback);
+    ASSERT_EQ(userData, CEventProcessManager::Instance());
 
     std::promise<void> start;
     std::shared_future<void> go = start.get_future().share();
@@ -188,7 +173,6 @@ TEST_F(EventProcessManagerTest, ConcurrentAlarmsArriveAllInOrderPerThreadOnTheWo
         raiser.join();
     }
     ASSERT_TRUE(WaitForEvents(kThreads * kAlarmsPerThread)) << host.capacityManager->EventCount();
-    EXPECT_TRUE(CEventProcessManager::Instance()->UnInit());
 
     const auto events = host.capacityManager->Events();
     ASSERT_EQ(events.size(), static_cast<std::size_t>(kThreads * kAlarmsPerThread));
@@ -212,7 +196,18 @@ TEST_F(EventProcessManagerTest, ConcurrentAlarmsArriveAllInOrderPerThreadOnTheWo
         EXPECT_EQ(delivered[t], kAlarmsPerThread);
     }
     EXPECT_EQ(log.CountFormat(kPostFailedLine), 0u);
-    EXPECT_TRUE(log.HasLine(2, "[iobox::CEventProcessManager::ModbusEventCallback]ModbusEventCB, address :4, type:0, point:3, alarm:1", kSource));
+    EXPECT_TRUE(log.HasLine(2, "[iobox::CEventProcessManager::ModbusEventCallback]ModbusEventCB, address :4, type:0, "
+                               "point:3, alarm:1", kSource));
+
+    // After UnInit the connection manager has nothing to call: an alarm reaches nobody.
+    EXPECT_TRUE(CEventProcessManager::Instance()->UnInit());
+    EXPECT_EQ(connections->GetAlarmCallback(), nullptr);
+    log.Clear();
+    ModbusAlarmInfo late = Alarm(1, boxes[0].guid, 1);
+    connections->ShowAlarm(nullptr, &late);
+    EXPECT_TRUE(log.Lines().empty()) << log.Dump();
+    EXPECT_TRUE(Marl::Base::CSingleton<Marl::Base::CThreadManager>::Instance()->ReleaseThread(eventtest::kWorkerName, false));
+    EXPECT_EQ(host.capacityManager->EventCount(), events.size());
 }
 
 } // namespace
