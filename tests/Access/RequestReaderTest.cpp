@@ -23,11 +23,11 @@ TEST(IsValidIpAddress, AcceptsUnicastClassABCHostAddressesOnly)
         const char* address;
         bool valid;
     } cases[] = {
-        {"10.0.0.1", true},        {"1.0.0.1", true},        {"126.255.255.254", true}, {"128.0.0.1", true},
-        {"223.255.255.254", true}, {" 1..2.3.4", true},      {"127.0.0.1", false},      {"0.1.2.3", false},
-        {"224.0.0.1", false},      {"192.168.1.0", false},   {"192.168.1.255", false},  {"1.2.3", false},
-        {"1.2.3.4.5", false},      {"10.0.0.256", false},    {"-1.0.0.1", false},       {"", false},
-        {"iobox.example", false},
+        {"10.0.0.1", true},        {"1.0.0.1", true},         {"126.255.255.254", true}, {"128.0.0.1", true},
+        {"223.255.255.254", true}, {" 1..2.3.4", true},       {"127.0.0.1", false},      {"0.1.2.3", false},
+        {"224.0.0.1", false},      {"192.168.1.0", false},    {"192.168.1.255", false},  {"1.2.3", false},
+        {"1.2.3.4.5", false},      {"10.0.0.256", false},     {"-1.0.0.1", false},       {"", false},
+        {"iobox.example", false},  {"10.0.0.4294967297", false}, // saturates instead of wrapping to .1
     };
     for (const auto& c : cases) {
         EXPECT_EQ(iobox::IsValidIpAddress(c.address), c.valid) << '"' << c.address << '"';

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 
 #include "Access/CommonHelper/CommonHelper.h"
 #include "Communication/ModbusComm/TCPConnManager/TCPConnMgr.h"
@@ -127,10 +128,13 @@ TEST(Module, InitRegistersEverythingAndUnitUndoesItsThreeStepsLastFirst)
 
 // Which registration the host refuses, and what is then registered and recorded.
 struct Refusal {
+    const char* name;
     const char* line;
     std::function<void(HostForInit&)> refuse;
     std::size_t drivers, factories, steps;
 };
+
+void PrintTo(const Refusal& refusal, std::ostream* os) { *os << refusal.name; }
 
 class ModuleRefusal : public ::testing::TestWithParam<Refusal> {};
 
@@ -156,12 +160,13 @@ TEST_P(ModuleRefusal, EndsInitKeepingWhatCameBefore)
 INSTANTIATE_TEST_SUITE_P(
     Registrations, ModuleRefusal,
     ::testing::Values(
-        Refusal{"Regesit iobox_interface failed!", [](HostForInit& h) { h.drivers->SetRefuseRegistration(true); }, 0, 0,
-                0},
-        Refusal{"RegisterExtendLoginParamFactory failed!",
+        Refusal{"Driver", "Regesit iobox_interface failed!",
+                [](HostForInit& h) { h.drivers->SetRefuseRegistration(true); }, 0, 0, 0},
+        Refusal{"Factory", "RegisterExtendLoginParamFactory failed!",
                 [](HostForInit&) { dam::LoginParamCreation::SetRefuseRegistration(true); }, 1, 0, 1},
-        Refusal{"RegisterTesselComm iobox failed.",
-                [](HostForInit&) { dam::CDevcieTesselDetachMgr::SetRefuseRegistration(true); }, 1, 1, 1}));
+        Refusal{"Handler", "RegisterTesselComm iobox failed.",
+                [](HostForInit&) { dam::CDevcieTesselDetachMgr::SetRefuseRegistration(true); }, 1, 1, 1}),
+    [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
 
 TEST(Module, ARefusedOperationInterfaceDoesNotStopInit)
 {
