@@ -40,14 +40,6 @@ private:
 
 Outer::Outer() { Inner::Instance(); }
 
-TEST(LazySingleton, OneInstanceFromEveryCall)
-{
-    Outer* outer = Outer::Instance();
-    EXPECT_EQ(Outer::Instance(), outer);
-    EXPECT_TRUE(g_innerAlive);
-    EXPECT_NE(Inner::Instance(), nullptr);
-}
-
 TEST(LazySingleton, ASingletonCreatedInAConstructorOutlivesItsCreator)
 {
     EXPECT_EXIT(

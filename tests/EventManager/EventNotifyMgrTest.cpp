@@ -19,7 +19,6 @@ using iobox::CSPEventNotifyMgr;
 
 const char* const kSource = "src/EventManager/EventNotifyMgr.cpp";
 const char* const kProduceLine = "[%s]Produce Event %d, picture event %d, time stamp %s[%s(%d)]";
-const char* const kSendLine = "[%s]Send event message %s[%s(%d)]";
 
 std::shared_ptr<CSPDamEventMsg> Message(int eventId, unsigned int sourceId, bool withPicture = false)
 {
@@ -41,38 +40,25 @@ protected:
     testsupport::LogCapture log;
 };
 
-TEST_F(EventNotifyMgrTest, DeliversTheMessageNumbersOriginAndContent)
+TEST_F(EventNotifyMgrTest, DeliversEachMessageInOrderWithItsNumbersOriginAndContent)
 {
-    auto message = Message(7, 4242, true);
-    const std::string json = message->GetProto()->get_str(0);
-    CSPEventNotifyMgr::Notify(message);
+    auto first = Message(7, 4242, true);
+    const std::string json = first->GetProto()->get_str(0);
+    CSPEventNotifyMgr::Notify(first);
+    CSPEventNotifyMgr::Notify(std::shared_ptr<CSPDamEventMsg>());
+    CSPEventNotifyMgr::Notify(std::vector<std::shared_ptr<CSPDamEventMsg>>{Message(1, 11), nullptr, Message(2, 12)});
 
     const auto events = host.capacityManager->Events();
-    ASSERT_EQ(events.size(), 1u);
+    ASSERT_EQ(events.size(), 3u);
     EXPECT_EQ(events[0].eventType, 5030u);
     EXPECT_EQ(events[0].sourceType, 1003u);
     EXPECT_EQ(events[0].sourceId, 4242u);
     EXPECT_EQ(events[0].origin, "platform");
     EXPECT_EQ(events[0].user, 0xFFFFFFFFu);
     EXPECT_EQ(events[0].content, json + std::string(1, '\0') + "jpeg");
-    EXPECT_EQ(events[0].json, json);
+    EXPECT_EQ(events[1].sourceId, 11u);
+    EXPECT_EQ(events[2].sourceId, 12u);
     EXPECT_TRUE(log.HasLine(2, "[iobox::CSPEventNotifyMgr::Notify]Send event message " + json, kSource)) << log.Dump();
-}
-
-TEST_F(EventNotifyMgrTest, ListIsDeliveredInOrderSkippingEmptyEntries)
-{
-    std::vector<std::shared_ptr<CSPDamEventMsg>> messages = {Message(1, 11), nullptr, Message(2, 12), Message(3, 13)};
-    CSPEventNotifyMgr::Notify(messages);
-    const auto events = host.capacityManager->Events();
-    ASSERT_EQ(events.size(), 3u);
-    EXPECT_EQ(events[0].sourceId, 11u);
-    EXPECT_EQ(events[1].sourceId, 12u);
-    EXPECT_EQ(events[2].sourceId, 13u);
-    EXPECT_EQ(log.CountFormat(kSendLine), 3u);
-
-    CSPEventNotifyMgr::Notify(std::shared_ptr<CSPDamEventMsg>());
-    CSPEventNotifyMgr::Notify(std::vector<std::shared_ptr<CSPDamEventMsg>>());
-    EXPECT_EQ(host.capacityManager->EventCount(), 3u);
     EXPECT_EQ(log.Lines().size(), 3u) << "an empty message is skipped silently";
 }
 

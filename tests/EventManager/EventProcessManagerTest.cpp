@@ -4,8 +4,6 @@
 #include <future>
 #include <map>
 #include <memory>
-#include <mutex>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,27 +22,16 @@ namespace {
 
 using eventtest::ChannelId;
 using iobox::CEventProcessManager;
-using iobox::CModbusAlarmInputInfo;
 using iobox::ModbusAlarmInfo;
 
 const char* const kSource = "src/EventManager/EventProcessManager.cpp";
-const char* const kCallback = "[iobox::CEventProcessManager::ModbusEventCallback]";
 const char* const kPostFailedLine = "[%s]Post Task Failed[%s(%d)]";
 const char* const kReceiveLine = "[%s]Receive modbus Event %d, time stamp %s[%s(%d)]";
 constexpr auto kDeliveryTimeout = std::chrono::seconds(10);
 
 const eventtest::BoxSpec kBox{42, "GUID-BOX-42", "Lobby box", 8, 5000};
 
-ModbusAlarmInfo Alarm(int address, const std::string& guid, int point, int type = 0, int alarm = 1)
-{
-    ModbusAlarmInfo info;
-    info.address = address;
-    info.guid = guid;
-    info.point = point;
-    info.type = type;
-    info.alarm = alarm;
-    return info;
-}
+ModbusAlarmInfo Alarm(int address, const std::string& guid, int point) { return {address, guid, point, 0, 1}; }
 
 // Holds the event worker until the gate opens (or a bounded wait ends).
 class GateTask : public Marl::Base::CTMTask {
@@ -70,125 +57,33 @@ protected:
     std::shared_ptr<dam::CDevice> device;
 };
 
-TEST_F(EventProcessManagerTest, InitRegistersTheCallbackAndUnInitWithdrawsIt)
+TEST_F(EventProcessManagerTest, UnusableRecordsAndAnUnreservedWorkerLoseTheRecordWithTheirLine)
 {
-    auto* connections = iobox::CTCPConnMgr::Instance();
-    auto* manager = CEventProcessManager::Instance();
-    EXPECT_EQ(CEventProcessManager::Instance(), manager);
-    ASSERT_EQ(connections->GetAlarmCallback(), nullptr);
-
-    EXPECT_TRUE(manager->Init());
-    EXPECT_EQ(connections->GetAlarmCallback(), &CEventProcessManager::ModbusEventCallback);
-    EXPECT_EQ(connections->GetAlarmUserData(), manager);
-
-    EXPECT_TRUE(manager->UnInit());
-    EXPECT_EQ(connections->GetAlarmCallback(), nullptr);
-    EXPECT_EQ(connections->GetAlarmUserData(), manager);
-
-    // With the slot empty the connection manager has nothing to call.
-    eventtest::ReservedWorker worker;
-    ModbusAlarmInfo info = Alarm(1, kBox.guid, 1);
-    connections->ShowAlarm(nullptr, &info);
-    EXPECT_EQ(host.capacityManager->EventCount(), 0u);
-    EXPECT_TRUE(log.Lines().empty()) << log.Dump();
-}
-
-TEST_F(EventProcessManagerTest, AnAlarmBecomesAnEventOnTheWorkerThread)
-{
-    eventtest::ReservedWorker worker;
-    ASSERT_TRUE(worker.Reserved());
-    ModbusAlarmInfo info = Alarm(3, kBox.guid, 2);
-    CEventProcessManager::ModbusEventCallback(&info, CEventProcessManager::Instance());
-    ASSERT_TRUE(WaitForEvents(1));
-
-    const auto events = host.capacityManager->Events();
-    ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].eventType, 5030u);
-    EXPECT_EQ(events[0].sourceType, 1003u);
-    EXPECT_EQ(events[0].sourceId, ChannelId(kBox.channelBase, 2));
-    EXPECT_EQ(events[0].threadName, eventtest::kWorkerName);
-    EXPECT_EQ(eventtest::JsonInt(events[0].json, "/Event/BasicInfo/EventID"), 1);
-    EXPECT_EQ(eventtest::JsonInt(events[0].json, "/Event/BasicInfo/DeviceID"), kBox.id);
-    EXPECT_TRUE(log.HasLine(2, std::string(kCallback) + "ModbusEventCB, address :3, type:0, point:2, alarm:1", kSource))
-        << log.Dump();
-    EXPECT_EQ(log.CountFormat(kPostFailedLine), 0u);
-}
-
-TEST_F(EventProcessManagerTest, UnusableRecordsAreIgnoredWithTheirLine)
-{
-    // No worker is reserved: any record that got as far as posting would log "Post Task Failed".
+    const std::string callback = "[iobox::CEventProcessManager::ModbusEventCallback]";
     struct Case {
-        const char* name;
         ModbusAlarmInfo info;
         bool withDeviceManager;
         std::string line;
     };
     const std::vector<Case> cases = {
-        {"negative address", Alarm(-1, kBox.guid, 1), true,
-         "ReceiveSDKData info.device_handle: -1,guid: " + kBox.guid},
-        {"empty guid", Alarm(4, "", 1), true, "ReceiveSDKData info.device_handle: 4,guid: "},
-        {"unknown guid", Alarm(4, "GUID-GONE", 1), true, "Find device ptr is nullptr, guid[GUID-GONE]"},
-        {"no device manager", Alarm(4, kBox.guid, 1), false, "Get device manager ptr is nullptr!"},
+        {Alarm(-1, kBox.guid, 1), true, callback + "ReceiveSDKData info.device_handle: -1,guid: " + kBox.guid},
+        {Alarm(4, "", 1), true, callback + "ReceiveSDKData info.device_handle: 4,guid: "},
+        {Alarm(4, "GUID-GONE", 1), true, callback + "Find device ptr is nullptr, guid[GUID-GONE]"},
+        {Alarm(4, kBox.guid, 1), false, callback + "Get device manager ptr is nullptr!"},
+        {Alarm(4, kBox.guid, 1), true, "[iobox::CEventProcessManager::ProcSDKRawEventAsync]Post Task Failed"},
     };
     auto* interfaces = Marl::Base::CSingleton<dam::CIInterfaceManager>::Instance();
     for (auto c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.line);
         interfaces->SetDeviceManager(c.withDeviceManager ? host.deviceManager : nullptr);
         log.Clear();
         CEventProcessManager::ModbusEventCallback(&c.info, nullptr);
         const auto lines = log.Lines();
         ASSERT_EQ(lines.size(), 2u) << log.Dump();
         EXPECT_EQ(lines[0].level, 2);
-        EXPECT_TRUE(testsupport::MatchesLine(lines[1].text, kCallback + c.line, kSource)) << lines[1].text;
+        EXPECT_TRUE(testsupport::MatchesLine(lines[1].text, c.line, kSource)) << lines[1].text;
         EXPECT_EQ(lines[1].level, 5);
     }
-    EXPECT_EQ(log.CountFormat(kPostFailedLine), 0u);
-}
-
-TEST_F(EventProcessManagerTest, WorkerNotReservedLosesTheRecordWithPostTaskFailed)
-{
-    ModbusAlarmInfo info = Alarm(1, kBox.guid, 1);
-    CEventProcessManager::ModbusEventCallback(&info, nullptr);
-    EXPECT_TRUE(log.HasLine(5, "[iobox::CEventProcessManager::ProcSDKRawEventAsync]Post Task Failed", kSource))
-        << log.Dump();
-
-    // Not queued anywhere: a worker reserved afterwards gets nothing.
-    eventtest::ReservedWorker worker;
-    CEventProcessManager::Instance()->ProcSDKRawEventAsync(std::make_shared<CModbusAlarmInputInfo>(device, 4, 0, 1));
-    ASSERT_TRUE(WaitForEvents(1));
-    const auto events = host.capacityManager->Events();
-    ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].sourceId, ChannelId(kBox.channelBase, 4));
-    EXPECT_EQ(log.CountFormat(kPostFailedLine), 1u);
-}
-
-TEST_F(EventProcessManagerTest, RecordsWithoutEventAreStillPostedButReachNobody)
-{
-    eventtest::ReservedWorker worker;
-    for (auto info : {Alarm(1, kBox.guid, 1, 0, 0), Alarm(1, kBox.guid, 2, 1, 1), Alarm(1, kBox.guid, 3, 0, 1)}) {
-        CEventProcessManager::ModbusEventCallback(&info, nullptr);
-    }
-    ASSERT_TRUE(WaitForEvents(1));
-    // The worker runs tasks in posting order, so the first two have run by now.
-    const auto events = host.capacityManager->Events();
-    ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].sourceId, ChannelId(kBox.channelBase, 3));
-}
-
-TEST_F(EventProcessManagerTest, EmptyRecordIsAcceptedWithATrace)
-{
-    EXPECT_TRUE(CEventProcessManager::Instance()->ReceiveAdamRawData(nullptr));
-    const auto lines = log.Lines();
-    ASSERT_EQ(lines.size(), 1u) << log.Dump();
-    EXPECT_TRUE(log.HasLine(2, "[iobox::CEventProcessManager::ReceiveAdamRawData]alarm ptr is nullptr!", kSource));
-}
-
-TEST_F(EventProcessManagerTest, TaskRunsOnTheNamedWorkerAndSkipsAnEmptyRecord)
-{
-    iobox::CModbusAlarminputAlarmTask empty(nullptr);
-    EXPECT_EQ(empty.GetName(), eventtest::kWorkerName);
-    empty.Run();
-    EXPECT_TRUE(log.Lines().empty()) << log.Dump();
     EXPECT_EQ(host.capacityManager->EventCount(), 0u);
 }
 
@@ -208,6 +103,9 @@ TEST_F(EventProcessManagerTest, EveryFiveThousandthRecordWritesTheReceiveLineAnd
         EXPECT_EQ(lines.back().level, 3);
         EXPECT_EQ(lines.back().text.rfind(head, 0), 0u) << lines.back().text;
     }
+    // An empty record is accepted with a trace of its own.
+    EXPECT_EQ(log.CountLine(2, "[iobox::CEventProcessManager::ReceiveAdamRawData]alarm ptr is nullptr!", kSource),
+              10000u);
 }
 
 TEST_F(EventProcessManagerTest, CallbackKeepsCopiesNotTheCallersRecord)
@@ -234,7 +132,7 @@ TEST_F(EventProcessManagerTest, CallbackKeepsCopiesNotTheCallersRecord)
     EXPECT_EQ(eventtest::JsonInt(events[0].json, "/Event/BasicInfo/DeviceID"), kBox.id);
 }
 
-TEST_F(EventProcessManagerTest, ConcurrentAlarmsArriveAllInOrderPerThreadOnTheWorkerOnly)
+TEST_F(EventProcessManagerTest, ConcurrentAlarmsArriveAllInOrderPerThreadOnTheWorkerOnlyUntilUnInit)
 {
     constexpr int kThreads = 4;
     constexpr int kAlarmsPerThread = 250;
@@ -250,26 +148,19 @@ TEST_F(EventProcessManagerTest, ConcurrentAlarmsArriveAllInOrderPerThreadOnTheWo
         }
     }
 
-    std::mutex seenMutex;
-    std::set<std::thread::id> deliveringThreads;
-    host.capacityManager->SetObserver([&](const OstraPlatform::CCapacityManager::Event&) {
-        std::lock_guard<std::mutex> lock(seenMutex);
-        deliveringThreads.insert(std::this_thread::get_id());
-    });
-
     eventtest::ReservedWorker worker;
+    auto* connections = iobox::CTCPConnMgr::Instance();
     ASSERT_TRUE(CEventProcessManager::Instance()->Init());
-    const auto callback = iobox::CTCPConnMgr::Instance()->GetAlarmCallback();
-    void* const userData = iobox::CTCPConnMgr::Instance()->GetAlarmUserData();
-    ASSERT_NE(callback, nullptr);
+    const auto callback = connections->GetAlarmCallback();
+    void* const userData = connections->GetAlarmUserData();
+    ASSERT_EQ(callback, &CEventProcessManager::ModbusEventCallback);
+    ASSERT_EQ(userData, CEventProcessManager::Instance());
 
     std::promise<void> start;
     std::shared_future<void> go = start.get_future().share();
     std::vector<std::thread> raisers;
-    std::vector<std::thread::id> raiserIds(kThreads);
     for (int t = 0; t < kThreads; ++t) {
         raisers.emplace_back([&, t] {
-            raiserIds[t] = std::this_thread::get_id();
             go.wait_for(std::chrono::seconds(10));
             for (int i = 0; i < kAlarmsPerThread; ++i) {
                 ModbusAlarmInfo info = Alarm(t + 1, boxes[t].guid, i % kInputs + 1);
@@ -282,7 +173,6 @@ TEST_F(EventProcessManagerTest, ConcurrentAlarmsArriveAllInOrderPerThreadOnTheWo
         raiser.join();
     }
     ASSERT_TRUE(WaitForEvents(kThreads * kAlarmsPerThread)) << host.capacityManager->EventCount();
-    EXPECT_TRUE(CEventProcessManager::Instance()->UnInit());
 
     const auto events = host.capacityManager->Events();
     ASSERT_EQ(events.size(), static_cast<std::size_t>(kThreads * kAlarmsPerThread));
@@ -290,7 +180,7 @@ TEST_F(EventProcessManagerTest, ConcurrentAlarmsArriveAllInOrderPerThreadOnTheWo
     const int firstId = eventtest::JsonInt(events[0].json, "/Event/BasicInfo/EventID");
     for (std::size_t i = 0; i < events.size(); ++i) {
         const auto& event = events[i];
-        EXPECT_EQ(event.threadName, eventtest::kWorkerName);
+        EXPECT_EQ(event.threadName, eventtest::kWorkerName) << "delivered on the worker only";
         // One worker builds and delivers one record at a time: ids arrive consecutive.
         EXPECT_EQ(eventtest::JsonInt(event.json, "/Event/BasicInfo/EventID"), firstId + static_cast<int>(i));
         auto box = boxOfChannel.find(event.sourceId);
@@ -305,13 +195,19 @@ TEST_F(EventProcessManagerTest, ConcurrentAlarmsArriveAllInOrderPerThreadOnTheWo
     for (int t = 0; t < kThreads; ++t) {
         EXPECT_EQ(delivered[t], kAlarmsPerThread);
     }
-    std::lock_guard<std::mutex> lock(seenMutex);
-    ASSERT_EQ(deliveringThreads.size(), 1u) << "one worker delivers everything";
-    for (const auto& id : raiserIds) {
-        EXPECT_EQ(deliveringThreads.count(id), 0u) << "never delivered on a raising thread";
-    }
-    EXPECT_EQ(deliveringThreads.count(std::this_thread::get_id()), 0u);
     EXPECT_EQ(log.CountFormat(kPostFailedLine), 0u);
+    EXPECT_TRUE(log.HasLine(2, "[iobox::CEventProcessManager::ModbusEventCallback]ModbusEventCB, address :4, type:0, "
+                               "point:3, alarm:1", kSource));
+
+    // After UnInit the connection manager has nothing to call: an alarm reaches nobody.
+    EXPECT_TRUE(CEventProcessManager::Instance()->UnInit());
+    EXPECT_EQ(connections->GetAlarmCallback(), nullptr);
+    log.Clear();
+    ModbusAlarmInfo late = Alarm(1, boxes[0].guid, 1);
+    connections->ShowAlarm(nullptr, &late);
+    EXPECT_TRUE(log.Lines().empty()) << log.Dump();
+    EXPECT_TRUE(Marl::Base::CSingleton<Marl::Base::CThreadManager>::Instance()->ReleaseThread(eventtest::kWorkerName, false));
+    EXPECT_EQ(host.capacityManager->EventCount(), events.size());
 }
 
 } // namespace

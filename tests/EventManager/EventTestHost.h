@@ -3,17 +3,20 @@
 // and the event worker thread.
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "Marl/Base/Singleton.h"
+#include "Marl/Base/ThreadManager.h"
 #include "OstraPlatform/HostManagers.h"
 #include "dam/Device.h"
+#include "proto/RapidJsonProto.h"
 #include "support/HostEnvironment.h"
 
 namespace eventtest {
 
-constexpr int kAlarmInputChannelType = 1003;
 const char* const kWorkerName = "iobox.d.EventFactory";
 
-// Host channel id of input number `no` of the device created with that channel base.
+// Host channel id and name of input number `no` of the device created with that channel base.
 inline unsigned int ChannelId(unsigned int channelBase, int no) { return channelBase + static_cast<unsigned int>(no); }
 inline std::string ChannelName(const std::string& deviceName, int no) { return deviceName + " input " + std::to_string(no); }
 
@@ -26,40 +29,43 @@ struct BoxSpec {
 };
 
 // Adds an I/O box with inputs 1..inputs as host alarm input channels.
-std::shared_ptr<dam::CDevice> AddBox(testsupport::HostEnvironment& host, const BoxSpec& spec);
+inline std::shared_ptr<dam::CDevice> AddBox(testsupport::HostEnvironment& host, const BoxSpec& spec)
+{
+    dam::DeviceInfo info;
+    info.id = spec.id;
+    info.guid = spec.guid;
+    info.category = 2005;
+    info.protocol = 101;
+    info.name = spec.name;
+    auto device = std::make_shared<dam::CDevice>(info);
+    std::vector<std::shared_ptr<dam::CChannel>> channels;
+    for (int no = 1; no <= spec.inputs; ++no) {
+        channels.push_back(std::make_shared<dam::CAlarmInput>(ChannelId(spec.channelBase, no), 1003,
+                                                              spec.guid + "-in" + std::to_string(no), no,
+                                                              ChannelName(spec.name, no), true));
+    }
+    device->ReplaceChannels(channels);
+    host.deviceManager->AddDevice(device);
+    return device;
+}
 
 // Reserves the event worker for the life of the object; releasing runs what is still queued.
 class ReservedWorker {
 public:
-    ReservedWorker();
-    ~ReservedWorker();
+    ReservedWorker() { Threads()->GetAvailableThread(kWorkerName); }
+    ~ReservedWorker() { Threads()->ReleaseThread(kWorkerName, false); }
     ReservedWorker(const ReservedWorker&) = delete;
     ReservedWorker& operator=(const ReservedWorker&) = delete;
-    bool Reserved() const { return m_id != 0; }
 
 private:
-    unsigned int m_id;
+    static Marl::Base::CThreadManager* Threads() { return Marl::Base::CSingleton<Marl::Base::CThreadManager>::Instance(); }
 };
 
-// Switches into a fresh temporary directory for the life of the object.
-class TempWorkingDirectory {
-public:
-    TempWorkingDirectory();
-    ~TempWorkingDirectory();
-    TempWorkingDirectory(const TempWorkingDirectory&) = delete;
-    TempWorkingDirectory& operator=(const TempWorkingDirectory&) = delete;
-    const std::string& Path() const { return m_path; }
-
-private:
-    std::string m_previous;
-    std::string m_path;
-};
-
-} // namespace eventtest
-
-namespace eventtest {
-
-// Integer at a JSON pointer such as "/Event/BasicInfo/EventID"; def when absent or not an int.
-int JsonInt(const std::string& json, const char* pointer, int def = -1);
+// Integer at a path such as "/Event/BasicInfo/EventID"; def when absent or not an int.
+inline int JsonInt(const std::string& json, const char* path, int def = -1)
+{
+    proto::CRapidJsonProto document;
+    return document.set_str(json) ? document.get_int_v(path, def) : def;
+}
 
 } // namespace eventtest
