@@ -199,7 +199,6 @@ void LoopbackServer::Run()
             ssl = SSL_new(m_tls);
             SSL_set_fd(ssl, fd);
             if (SSL_accept(ssl) != 1) {
-                ++m_failedHandshakes;
                 SSL_free(ssl);
                 ::close(fd);
                 ++m_served;

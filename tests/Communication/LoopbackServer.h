@@ -57,9 +57,7 @@ public:
     LoopbackServer& operator=(const LoopbackServer&) = delete;
 
     uint16_t Port() const { return m_port; }
-    int Accepted() const { return m_accepted; }
     int Served() const { return m_served; }
-    int FailedHandshakes() const { return m_failedHandshakes; }
 
 private:
     void Run();
@@ -70,9 +68,8 @@ private:
     int m_listenFd = -1;
     uint16_t m_port = 0;
     std::atomic<bool> m_stop{false};
-    std::atomic<int> m_accepted{0};
+    int m_accepted = 0; // the server thread's own
     std::atomic<int> m_served{0};
-    std::atomic<int> m_failedHandshakes{0};
     std::thread m_thread;
 };
 

@@ -4,8 +4,6 @@
 // the fixture logs out again.
 #include <chrono>
 #include <cstdint>
-#include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -34,84 +32,47 @@ constexpr const char* kMgrSource = "src/Communication/ModbusComm/TCPConnManager/
 iobox::ModbusTiming ShortTiming();
 // Plain TCP towards 127.0.0.1; a reply is awaited for one whole second.
 Marl::Net::TcpConnectParam Loopback(uint16_t port);
-iobox::sim::SimulatorConfig SimConfig(int companyType = 0, int inputs = 12, int outputs = 6);
+iobox::sim::SimulatorConfig SimConfig(int companyType = 0);
 
 // Every record the connection manager hands to its callback, copied.
 class AlarmRecorder {
 public:
-    static void Callback(iobox::ModbusAlarmInfo* info, void* userData);
     void Install();
     std::vector<iobox::ModbusAlarmInfo> Records() const;
-    std::size_t Count() const;
-    bool WaitForCount(std::size_t count, std::chrono::milliseconds timeout) const;
+    std::size_t Count() const { return Records().size(); }
+    bool WaitForCount(std::size_t count, std::chrono::milliseconds timeout = kWait) const;
 
 private:
     mutable std::mutex m_mutex;
     std::vector<iobox::ModbusAlarmInfo> m_records;
 };
 
-// Requests the simulator saw, by connection (1-based, in order of acceptance) and function.
+// Requests the simulator saw, in order.
 class RequestLog {
 public:
     void Attach(iobox::sim::SimulatorConfig& config);
-    std::size_t Count(uint64_t connection, uint8_t function) const;
-    std::vector<iobox::sim::RequestInfo> Of(uint8_t function) const;
-    // Waits until n requests of the function are logged; false on time-out.
-    bool WaitFor(uint8_t function, std::size_t n, std::chrono::milliseconds timeout) const;
-    // When each request of the function arrived.
-    std::vector<std::chrono::steady_clock::time_point> TimesOf(uint8_t function) const;
-    void Clear();
+    // Of one function; connection 0 means any (connections are 1-based, in order of acceptance).
+    std::vector<iobox::sim::RequestInfo> Of(uint8_t function, uint64_t connection = 0) const;
 
 private:
     mutable std::mutex m_mutex;
     std::vector<iobox::sim::RequestInfo> m_requests;
-    std::vector<std::chrono::steady_clock::time_point> m_times;
 };
-
-// Host threads sharing one device with its poll, each switching an output of its own and
-// reading every output after each switch. The device answers one connection in order, so a
-// read must show the thread's own output as the thread last set it, every output that no
-// thread switches as given, and the other threads' outputs as 0 or 1: a reply handed to the
-// wrong request shows. Each switch is followed by a write that leaves a fixed output as it is,
-// so several unread write replies precede a read.
-struct OutputTraffic {
-    using States = std::map<unsigned int, unsigned int>;
-    // One read of every output; false when the read failed.
-    std::function<bool(States& states)> read;
-    std::function<bool(int outputNo, int state)> write;
-    int threads = 2;   // thread k switches output k + 1
-    int iterations = 100;
-    States fixed;      // outputs no thread owns, with their states; at least one
-};
-
-struct OutputTrafficResult {
-    int readsOk = 0;
-    int readsWrong = 0;
-    int writesFailed = 0;
-    std::string firstWrong; // the first wrong read, for the failure message
-};
-
-// Runs the threads to the end. Every ten iterations a thread waits for the next poll, so that
-// polls stay interleaved with the host's requests however the threads are scheduled.
-OutputTrafficResult RunOutputTraffic(const OutputTraffic& traffic, const iobox::sim::IOBoxSimulator& sim);
-
-// Text of the captured lines whose format is exactly this.
-std::vector<std::string> Texts(const testsupport::LogCapture& log, const std::string& format);
 
 class ModbusFixture : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Starts the simulator, its requests logged in m_requests; false (with a test failure)
-    // when it cannot listen.
+    // Starts the simulator, its requests logged in m_requests.
     bool StartSim(iobox::sim::SimulatorConfig config = SimConfig());
     // Logs in to the simulator; the handle is logged out again at tear-down.
-    int Login(int inputNum = 12, int outputNum = 6, int inputType = 1, int companyType = 0);
+    int Login(int inputType = 1, int companyType = 0);
     // Logs in and records the device (guid "box-<handle>", device id 100 + handle).
-    int LoginAndSave(int inputNum = 12, int outputNum = 6, int inputType = 1, int companyType = 0);
+    int LoginAndSave(int inputType = 1, int companyType = 0);
     static std::string GuidOf(int handle) { return "box-" + std::to_string(handle); }
     static int DeviceIdOf(int handle) { return 100 + handle; }
+    bool WaitForPolls(uint64_t count) { return m_sim->WaitForRequests(kReadInputs, count, kWait); }
     // Whether the connection logged this line from this member function.
     bool ConnLogged(int level, const std::string& func, const std::string& text) const;
     // Status codes the host's device manager was told, in order.

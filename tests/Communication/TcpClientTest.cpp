@@ -201,34 +201,6 @@ TEST_P(TcpClientDrain, ReplyLeftBySendOnlyRequestIsDrainedBeforeNextExchange)
 INSTANTIATE_TEST_SUITE_P(Transports, TcpClientDrain, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Tls" : "Plain"; });
 
-TEST(TcpClient, ClearRecvBufferWithAllOnesWaitsTheReceiveTimeoutForEachChunk)
-{
-    LoopbackServer server([](Peer& peer) {
-        std::string request;
-        if (!peer.ReadExact(request, 2)) {
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        if (peer.Write(std::string(3000, 'Z')) && peer.WaitDelivered() && peer.ReadExact(request, 2)) {
-            peer.Write("X");
-        }
-        peer.WaitClosed();
-    });
-    CTCPClient client(ClientParams(server.Port(), 1000));
-    ASSERT_EQ(client.Connect(), 0);
-    ASSERT_EQ(client.SendDataNoReceive("GO", false), 0);
-
-    // Waits up to a second for each chunk, so the late junk is discarded as well.
-    const auto start = Clock::now();
-    client.ClearRecvBuffer(0xFFFFFFFFU);
-    EXPECT_GE(MsSince(start), 1300);
-
-    ASSERT_EQ(client.SendDataNoReceive("NX", false), 0);
-    std::string out;
-    EXPECT_EQ(client.ReadData(out, 1), 1);
-    EXPECT_EQ(out, "X");
-}
-
 TEST(TcpClient, WriteToAResetConnectionFails)
 {
     LoopbackServer server([](Peer& peer) {
@@ -273,18 +245,6 @@ TEST(TcpClient, PeerClosingInTheMiddleOfABodyFailsTheExchangeButNotTheConnectedF
     EXPECT_TRUE(log.HasLine(4, In("SendDataNoReceive") + "network,tcp hasn't open", kSource)) << log.Dump();
 }
 
-TEST(TcpClient, EndFramedReplyCutOffByThePeerFails)
-{
-    LoopbackServer server(AnswerOnce("no end flag here", true));
-    testsupport::LogCapture log;
-    CTCPClient client(ClientParams(server.Port()));
-    ASSERT_EQ(client.Connect(), 0);
-    StickyParam sticky = ByEnd();
-    EXPECT_EQ(client.SendDataByEndSticky(sticky, "PING1"), -1);
-    EXPECT_TRUE(log.HasLine(4, In("SendDataByEndSticky") + "network,read len = 0", kSource)) << log.Dump();
-    EXPECT_TRUE(sticky.endData.empty());
-}
-
 // ---- time-outs -------------------------------------------------------------------------
 
 TEST(TcpClient, ReceiveTimeoutBelowOneSecondOnlyTakesAReplyThatIsAlreadyThere)
@@ -318,121 +278,49 @@ TEST(TcpClient, ReceiveTimeoutBelowOneSecondOnlyTakesAReplyThatIsAlreadyThere)
     EXPECT_TRUE(log.HasLine(4, In("SendDataByHeadSticky") + "network,read timeout", kSource)) << log.Dump();
 }
 
-struct SilenceCase {
-    const char* name;
-    std::string reply;    // what the server sends before it falls silent
-    const char* expected; // the log line, function name included
-    const char* body;     // what the client has of the body afterwards
-};
+// ---- framing descriptors and TLS -------------------------------------------------------
 
-void PrintTo(const SilenceCase& c, std::ostream* os) { *os << c.name; }
-
-class TcpClientSilentPeer : public ::testing::TestWithParam<SilenceCase> {};
-
-TEST_P(TcpClientSilentPeer, ExchangeEndsAfterTheReceiveTimeout)
+TEST(TcpClient, UnusableFramingIsRefusedAfterTheRequestWasSent)
 {
-    const SilenceCase c = GetParam();
-    LoopbackServer server(AnswerOnce(c.reply));
-    testsupport::LogCapture log;
-    CTCPClient client(ClientParams(server.Port(), 1000));
-    ASSERT_EQ(client.Connect(), 0);
-
-    StickyParam sticky = HeadSticky();
-    const auto start = Clock::now();
-    EXPECT_EQ(client.SendDataByHeadSticky(sticky, "PING1"), -1);
-    EXPECT_GE(MsSince(start), 1000);
-    EXPECT_TRUE(log.HasLine(4, c.expected, kSource)) << log.Dump();
-    EXPECT_EQ(log.Lines().size(), 1U) << log.Dump();
-    EXPECT_EQ(sticky.body, c.body);
+    StickyParam noCallback = HeadSticky();
+    noCallback.bodyLength = nullptr;
+    StickyParam headZero = HeadSticky();
+    headZero.headLength = 0;
+    const struct {
+        StickyParam sticky;
+        bool endFraming;
+        const char* expected;
+    } cases[] = {
+        {headZero, false, "SendDataByHeadSticky]network,headlen[0]"},
+        {noCallback, false, "SendDataByHeadSticky]network,headlen[2]"},
+        {ByEnd(""), true, "SendDataByEndSticky]network,endflag[]"},
+    };
+    for (const auto& c : cases) {
+        std::string received;
+        LoopbackServer server([&](Peer& peer) {
+            peer.ReadExact(received, 5);
+            peer.WaitClosed();
+        });
+        testsupport::LogCapture log;
+        CTCPClient client(ClientParams(server.Port()));
+        ASSERT_EQ(client.Connect(), 0);
+        StickyParam sticky = c.sticky;
+        EXPECT_EQ(c.endFraming ? client.SendDataByEndSticky(sticky, "PING1") : client.SendDataByHeadSticky(sticky, "PING1"),
+                  -1);
+        EXPECT_TRUE(log.HasLine(4, std::string("[Marl::Net::CTCPClient::") + c.expected, kSource)) << log.Dump();
+        EXPECT_EQ(client.Disconnect(), 0);
+        ASSERT_TRUE(testsupport::WaitFor([&]() { return server.Served() == 1; }, std::chrono::seconds(5)));
+        EXPECT_EQ(received, "PING1");
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Replies, TcpClientSilentPeer,
-    ::testing::Values(
-        // Nothing within the whole seconds of the receive time-out.
-        SilenceCase{"NoReply", "", "[Marl::Net::CTCPClient::SendDataByHeadSticky]network,read timeout", ""},
-        // A body that stops half-way: the read itself is bounded by the receive time-out.
-        SilenceCase{"StalledBody", HeadFramed("0123456789").substr(0, 4),
-                    "[Marl::Net::CTCPClient::ReadData]network,[Connection timed out]", "01"}),
-    [](const ::testing::TestParamInfo<SilenceCase>& info) { return std::string(info.param.name); });
-
-// ---- framing descriptors ---------------------------------------------------------------
-
-struct BadFramingCase {
-    const char* name;
-    bool endFraming; // which exchange is called
-    StickyParam sticky;
-    const char* expected; // the log line after the function name
-};
-
-void PrintTo(const BadFramingCase& c, std::ostream* os) { *os << c.name; }
-
-class TcpClientBadFraming : public ::testing::TestWithParam<BadFramingCase> {};
-
-TEST_P(TcpClientBadFraming, IsRefusedAfterTheRequestWasSent)
-{
-    const BadFramingCase c = GetParam();
-    std::string received;
-    LoopbackServer server([&](Peer& peer) {
-        peer.ReadExact(received, 5);
-        peer.WaitClosed();
-    });
-    testsupport::LogCapture log;
-    CTCPClient client(ClientParams(server.Port()));
-    ASSERT_EQ(client.Connect(), 0);
-
-    StickyParam sticky = c.sticky;
-    const int result = c.endFraming ? client.SendDataByEndSticky(sticky, "PING1")
-                                    : client.SendDataByHeadSticky(sticky, "PING1");
-    EXPECT_EQ(result, -1);
-    const char* func = c.endFraming ? "SendDataByEndSticky" : "SendDataByHeadSticky";
-    EXPECT_TRUE(log.HasLine(4, In(func) + c.expected, kSource)) << log.Dump();
-    EXPECT_EQ(client.Disconnect(), 0);
-    ASSERT_TRUE(testsupport::WaitFor([&]() { return server.Served() == 1; }, std::chrono::seconds(5)));
-    EXPECT_EQ(received, "PING1");
-}
-
-StickyParam WithoutCallback()
-{
-    StickyParam sticky = HeadSticky();
-    sticky.bodyLength = nullptr;
-    return sticky;
-}
-
-StickyParam HeadLength(int32_t length)
-{
-    StickyParam sticky = HeadSticky();
-    sticky.headLength = length;
-    return sticky;
-}
-
-StickyParam WrongMode(StickyParam sticky, uint32_t mode)
-{
-    sticky.mode = mode;
-    return sticky;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Descriptors, TcpClientBadFraming,
-    ::testing::Values(BadFramingCase{"HeadLengthZero", false, HeadLength(0), "network,headlen[0]"},
-                      BadFramingCase{"HeadLengthNegative", false, HeadLength(-3), "network,headlen[-3]"},
-                      BadFramingCase{"NoLengthCallback", false, WithoutCallback(), "network,headlen[2]"},
-                      BadFramingCase{"HeadCallInEndMode", false, WrongMode(HeadSticky(), 1), "network,headlen[2]"},
-                      BadFramingCase{"EmptyEndFlag", true, ByEnd(""), "network,endflag[]"},
-                      BadFramingCase{"EndCallInHeadMode", true, WrongMode(ByEnd("#"), 0), "network,endflag[#]"}),
-    [](const ::testing::TestParamInfo<BadFramingCase>& info) { return std::string(info.param.name); });
-
-// ---- TLS -------------------------------------------------------------------------------
-
-TEST(TcpClient, TlsTwelveExchangesAndReconnectsWithASelfSignedCertificate)
+TEST(TcpClient, TlsTwelveWorksWithASelfSignedCertificate)
 {
     auto tls = transporttest::MakeServerTlsContext(TLS1_2_VERSION, TLS1_3_VERSION);
-    std::atomic<int> tls12Sessions{0};
+    int version = 0;
     LoopbackServer server(
         [&](Peer& peer) {
-            if (peer.TlsVersion() == TLS1_2_VERSION) {
-                ++tls12Sessions;
-            }
+            version = peer.TlsVersion();
             std::string request;
             if (peer.ReadExact(request, 5)) {
                 peer.Write(HeadFramed("secret " + request));
@@ -443,23 +331,19 @@ TEST(TcpClient, TlsTwelveExchangesAndReconnectsWithASelfSignedCertificate)
             }
             peer.WaitClosed();
         },
-        2, tls.get());
+        1, tls.get());
     testsupport::LogCapture log;
     CTCPClient client(ClientParams(server.Port(), 1500, true));
-
-    for (int round = 1; round <= 2; ++round) {
-        ASSERT_EQ(client.Connect(), 0) << "round " << round << "\n" << log.Dump();
-        StickyParam head = HeadSticky();
-        EXPECT_EQ(client.SendDataByHeadSticky(head, "PING1"), 0) << log.Dump();
-        EXPECT_EQ(head.body, "secret PING1");
-        StickyParam end = ByEnd();
-        EXPECT_EQ(client.SendDataByEndSticky(end, "PING2"), 0) << log.Dump();
-        EXPECT_EQ(end.endData, "end PING2\r\n");
-        EXPECT_EQ(client.Disconnect(), 0);
-    }
-    ASSERT_TRUE(testsupport::WaitFor([&]() { return server.Served() == 2; }, std::chrono::seconds(5)));
-    EXPECT_EQ(tls12Sessions, 2);
-    EXPECT_EQ(server.FailedHandshakes(), 0);
+    ASSERT_EQ(client.Connect(), 0) << log.Dump();
+    StickyParam head = HeadSticky();
+    EXPECT_EQ(client.SendDataByHeadSticky(head, "PING1"), 0) << log.Dump();
+    EXPECT_EQ(head.body, "secret PING1");
+    StickyParam end = ByEnd();
+    EXPECT_EQ(client.SendDataByEndSticky(end, "PING2"), 0) << log.Dump();
+    EXPECT_EQ(end.endData, "end PING2\r\n");
+    EXPECT_EQ(client.Disconnect(), 0);
+    ASSERT_TRUE(testsupport::WaitFor([&]() { return server.Served() == 1; }, std::chrono::seconds(5)));
+    EXPECT_EQ(version, TLS1_2_VERSION);
 }
 
 TEST(TcpClient, TlsHandshakeWithAServerThatOnlySpeaksTlsThirteenFails)

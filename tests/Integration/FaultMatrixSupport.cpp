@@ -48,7 +48,11 @@ Resources::Resources() : threads(testsupport::ThreadCount()), descriptors(testsu
 
 ::testing::AssertionResult Resources::Regained() const
 {
-    if (testsupport::WaitFor([this] { return Resources() == *this; }, kWait)) {
+    const auto same = [this] {
+        const Resources now;
+        return now.threads == threads && now.descriptors == descriptors;
+    };
+    if (testsupport::WaitFor(same, kWait)) {
         return ::testing::AssertionSuccess();
     }
     const Resources now;
@@ -80,39 +84,28 @@ void FaultMatrix::TearDown()
     }
 }
 
-Box& FaultMatrix::AddBox(iobox::sim::SimulatorConfig config)
+Box& FaultMatrix::AddBox()
 {
-    auto sim = std::make_shared<iobox::sim::IOBoxSimulator>(std::move(config));
+    auto sim = std::make_shared<iobox::sim::IOBoxSimulator>();
     EXPECT_TRUE(sim->Start()) << sim->LastError();
     return AddDevice(std::move(sim));
 }
-
-Box& FaultMatrix::AddDeviceFor(const Box& sameDeviceAs) { return AddDevice(sameDeviceAs.sim); }
 
 Box& FaultMatrix::AddDevice(std::shared_ptr<iobox::sim::IOBoxSimulator> sim)
 {
     m_boxes.emplace_back();
     Box& added = m_boxes.back();
     added.sim = std::move(sim);
-    added.id = static_cast<int>(m_boxes.size());
     testsupport::IOBoxSpec spec;
-    spec.id = added.id;
-    spec.guid = "GUID-" + std::to_string(added.id);
-    spec.code = "code-" + std::to_string(added.id);
+    spec.id = static_cast<int>(m_boxes.size());
+    spec.guid = "GUID-" + std::to_string(spec.id);
+    spec.code = "code-" + std::to_string(spec.id);
     spec.port = added.sim->Port();
-    spec.inputs = added.sim->Config().inputs;
-    spec.outputs = added.sim->Config().outputs;
     spec.inputType = 1;
-    spec.companyType = added.sim->Config().companyType;
     added.device = testsupport::MakeIOBox(spec);
     m_host.deviceManager->AddDevice(added.device);
     added.strategy = std::make_unique<iobox::CIOBoxStrategy>(added.device, false);
     return added;
-}
-
-void FaultMatrix::Remember(Box& box)
-{
-    box.conn = iobox::CTCPConnMgr::Instance()->GetConn(Handle(box)).get();
 }
 
 bool FaultMatrix::Login(Box& box)
@@ -120,20 +113,14 @@ bool FaultMatrix::Login(Box& box)
     if (!box.strategy->Login()) {
         return false;
     }
-    Remember(box);
+    box.conn = iobox::CTCPConnMgr::Instance()->GetConn(Handle(box)).get();
     return true;
 }
 
 bool FaultMatrix::LoginWithShortTimeouts(Box& box)
 {
-    auto param = std::dynamic_pointer_cast<dam::CModbusLoginParam>(box.device->GetDeviceLoginParam());
-    if (!param) {
-        return false;
-    }
     auto* manager = iobox::CTCPConnMgr::Instance();
-    const int handle = manager->RequestLogin(modbustest::Loopback(box.sim->Port()), param->GetVal_input_num(),
-                                             param->GetVal_output_num(), param->GetVal_input_type(),
-                                             param->GetVal_company_type());
+    const int handle = manager->RequestLogin(modbustest::Loopback(box.sim->Port()), 12, 6, 1, 0);
     if (handle < 0) {
         return false;
     }
@@ -142,11 +129,9 @@ bool FaultMatrix::LoginWithShortTimeouts(Box& box)
     if (!box.strategy->AfterLogin(std::make_shared<dam::CDeviceLoginData>())) {
         return false;
     }
-    Remember(box);
+    box.conn = manager->GetConn(handle).get();
     return true;
 }
-
-bool FaultMatrix::Logout(Box& box) { return box.strategy->Logout(); }
 
 std::vector<int> FaultMatrix::EventPoints(const Box& box) const
 {
@@ -161,9 +146,9 @@ std::vector<int> FaultMatrix::EventPoints(const Box& box) const
     return points;
 }
 
-bool FaultMatrix::WaitForEvents(const Box& box, std::size_t count, std::chrono::milliseconds timeout) const
+bool FaultMatrix::WaitForEvents(const Box& box, std::size_t count) const
 {
-    return testsupport::WaitFor([&] { return EventPoints(box).size() >= count; }, timeout);
+    return testsupport::WaitFor([&] { return EventPoints(box).size() >= count; }, kWait);
 }
 
 std::map<unsigned int, unsigned int> FaultMatrix::Outputs(const Box& box) const
@@ -197,7 +182,7 @@ std::vector<int> FaultMatrix::StatusCodes(const Box& box) const
 {
     std::vector<int> codes;
     for (const auto& record : m_host.deviceManager->StatusNotifications()) {
-        if (record.deviceId == box.device->GetDeviceHandle()) {
+        if (record.deviceId == Handle(box)) {
             codes.push_back(record.statusCode);
         }
     }
@@ -206,28 +191,23 @@ std::vector<int> FaultMatrix::StatusCodes(const Box& box) const
 
 void FaultMatrix::ExpectServedAgain(const Box& box, const std::vector<int>& inAlarm)
 {
-    const int handle = Handle(box);
-    ASSERT_GE(handle, 1);
-    EXPECT_EQ(iobox::CTCPConnMgr::Instance()->GetConn(handle).get(), box.conn);
+    ASSERT_GE(Handle(box), 1);
+    EXPECT_EQ(iobox::CTCPConnMgr::Instance()->GetConn(Handle(box)).get(), box.conn);
 
     const std::size_t before = EventPoints(box).size();
-    if (!inAlarm.empty()) {
-        ASSERT_TRUE(WaitForEvents(box, before + 2 * inAlarm.size())) << m_log.Dump();
-        const auto points = EventPoints(box);
-        EXPECT_TRUE(OnlyPoints(std::vector<int>(points.begin() + static_cast<std::ptrdiff_t>(before), points.end()),
-                               inAlarm));
-    }
+    ASSERT_TRUE(WaitForEvents(box, before + 2 * inAlarm.size())) << m_log.Dump();
+    const auto points = EventPoints(box);
+    EXPECT_TRUE(OnlyPoints(std::vector<int>(points.begin() + static_cast<std::ptrdiff_t>(before), points.end()), inAlarm));
 
     // The device answers in order, so a read right after a switch sees it.
-    const int output = box.sim->Config().outputs;
     const auto states = Outputs(box);
-    ASSERT_EQ(states.size(), static_cast<std::size_t>(output)) << m_log.Dump();
-    const unsigned int flipped = states.at(static_cast<unsigned int>(output)) == 1 ? 0 : 1;
-    EXPECT_TRUE(Switch(box, output, flipped));
+    ASSERT_EQ(states.size(), 6u) << m_log.Dump();
+    const unsigned int flipped = states.at(6) == 1 ? 0 : 1;
+    EXPECT_TRUE(Switch(box, 6, flipped));
     const auto after = Outputs(box);
-    ASSERT_EQ(after.size(), static_cast<std::size_t>(output));
-    EXPECT_EQ(after.at(static_cast<unsigned int>(output)), flipped);
-    EXPECT_EQ(box.sim->GetOutput(output), flipped == 1);
+    ASSERT_EQ(after.size(), 6u);
+    EXPECT_EQ(after.at(6), flipped);
+    EXPECT_EQ(box.sim->GetOutput(6), flipped == 1);
 }
 
 } // namespace faultmatrix

@@ -3,11 +3,9 @@
 // request: the communication and event managers started, the event worker thread reserved,
 // the connection manager's timings shortened (a poll every 100 ms).
 #include <chrono>
-#include <cstdint>
 #include <deque>
 #include <map>
 #include <memory>
-#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -20,8 +18,6 @@
 
 namespace faultmatrix {
 
-constexpr int kOffline = 0x8000;
-constexpr int kOnline = 0x8017;
 constexpr std::chrono::milliseconds kWait{5000};
 
 // One I/O box as the host knows it, with the simulator that plays it.
@@ -29,7 +25,6 @@ struct Box {
     std::shared_ptr<iobox::sim::IOBoxSimulator> sim;
     std::shared_ptr<dam::CDevice> device;
     std::unique_ptr<iobox::CIOBoxStrategy> strategy;
-    int id = 0; // the host's device id; also picks the guid
     const void* conn = nullptr; // the connection made at the last login, for identity only
 };
 
@@ -38,10 +33,9 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // A simulator with 12 inputs and 6 outputs and its host device (input type 1: an input
-    // that is on is in alarm), or a further device for the simulator of `sameDeviceAs`.
-    Box& AddBox(iobox::sim::SimulatorConfig config = modbustest::SimConfig());
-    Box& AddDeviceFor(const Box& sameDeviceAs);
+    // A simulator with 12 inputs and 6 outputs and its host device (input type 1), or a
+    // further host device for the simulator of another box.
+    Box& AddBox();
     Box& AddDevice(std::shared_ptr<iobox::sim::IOBoxSimulator> sim);
 
     // The host's login road, with its 10 s network time-outs.
@@ -50,26 +44,22 @@ protected:
     // road fixes 10 s, so the connection manager is asked directly and the road's own steps
     // after the connection (device handle, guid record, channels) follow as it does them.
     bool LoginWithShortTimeouts(Box& box);
-    bool Logout(Box& box);
-    int Handle(const Box& box) const { return box.device->GetDeviceHandle(); }
+    bool Logout(Box& box) { return box.strategy->Logout(); }
+    static int Handle(const Box& box) { return box.device->GetDeviceHandle(); }
 
     // Input numbers of the events delivered for the box, in order of delivery.
     std::vector<int> EventPoints(const Box& box) const;
-    bool WaitForEvents(const Box& box, std::size_t count, std::chrono::milliseconds timeout = kWait) const;
+    bool WaitForEvents(const Box& box, std::size_t count) const;
     // Output states by output number, through the host's operation; empty when it failed.
     std::map<unsigned int, unsigned int> Outputs(const Box& box) const;
     bool Switch(const Box& box, int outputNo, unsigned int state) const;
     // Status codes the host was told for the box's device, in order.
     std::vector<int> StatusCodes(const Box& box) const;
 
-    // After a fault: the box is served again as before. The same connection under the same
-    // handle, new events for exactly the inputs in alarm, an output switched and read back.
+    // After a fault: the same connection under the same handle, new events for exactly the
+    // inputs in alarm, an output switched and read back.
     void ExpectServedAgain(const Box& box, const std::vector<int>& inAlarm);
 
-private:
-    void Remember(Box& box);
-
-protected:
     testsupport::HostEnvironment m_host;
     testsupport::LogCapture m_log;
     std::deque<Box> m_boxes; // stable references
@@ -80,10 +70,6 @@ struct Resources {
     Resources();
     // Waits a little: a socket the device has just closed may still be on its way out.
     ::testing::AssertionResult Regained() const;
-    bool operator==(const Resources& other) const
-    {
-        return threads == other.threads && descriptors == other.descriptors;
-    }
     int threads;
     int descriptors;
 };
