@@ -24,37 +24,22 @@ namespace {
 using namespace std::chrono_literals;
 using testsupport::WaitFor;
 
-// The plug-in as the host sees it: a library and its five entry points.
-class LoadedPlugin {
-public:
-    LoadedPlugin() : m_handle(dlopen(IOBOX_MODULE_PATH, RTLD_NOW | RTLD_LOCAL))
-    {
-        if (m_handle != nullptr) {
-            Init = reinterpret_cast<bool (*)(dam::IDriverInterfaceOperate*)>(dlsym(m_handle, "Init"));
-            Start = reinterpret_cast<bool (*)()>(dlsym(m_handle, "Start"));
-            Stop = reinterpret_cast<bool (*)()>(dlsym(m_handle, "Stop"));
-            Unit = reinterpret_cast<bool (*)()>(dlsym(m_handle, "Unit"));
-        }
-    }
+// The plug-in as the host sees it: a library and its entry points.
+struct LoadedPlugin {
+    template <class F>
+    F* Entry(const char* name) const { return m_handle ? reinterpret_cast<F*>(dlsym(m_handle, name)) : nullptr; }
     ~LoadedPlugin() { Close(); }
-    bool Loaded() const { return m_handle && Init && Start && Stop && Unit; }
     int Close()
     {
-        int rc = 0;
-        if (m_handle != nullptr) {
-            rc = dlclose(m_handle);
-            m_handle = nullptr;
-        }
+        const int rc = m_handle ? dlclose(m_handle) : 0;
+        m_handle = nullptr;
         return rc;
     }
-
-    bool (*Init)(dam::IDriverInterfaceOperate*) = nullptr;
-    bool (*Start)() = nullptr;
-    bool (*Stop)() = nullptr;
-    bool (*Unit)() = nullptr;
-
-private:
-    void* m_handle;
+    void* m_handle = dlopen(IOBOX_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
+    bool (*Init)(dam::IDriverInterfaceOperate*) = Entry<bool(dam::IDriverInterfaceOperate*)>("Init");
+    bool (*Start)() = Entry<bool()>("Start");
+    bool (*Stop)() = Entry<bool()>("Stop");
+    bool (*Unit)() = Entry<bool()>("Unit");
 };
 
 unsigned int ChannelId(dam::IDevice& device, int type, int no)
@@ -70,15 +55,11 @@ unsigned int ChannelId(dam::IDevice& device, int type, int no)
 // When each input poll reached the box and each status reached the host.
 struct Timeline {
     using Clock = std::chrono::steady_clock;
-    std::vector<Clock::time_point> Polls() const
+    template <class T>
+    T Copy(const T& of) const
     {
         std::lock_guard<std::mutex> lock(mutex);
-        return polls;
-    }
-    std::vector<std::pair<int, Clock::time_point>> Statuses() const
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        return statuses;
+        return of;
     }
     mutable std::mutex mutex;
     std::vector<Clock::time_point> polls;
@@ -123,7 +104,7 @@ TEST(EndToEnd, TheHostsWholePathAgainstTheSimulatedBox)
         box.SetOutput(2, true);
 
         LoadedPlugin plugin;
-        ASSERT_TRUE(plugin.Loaded()) << dlerror();
+        ASSERT_TRUE(plugin.Init && plugin.Start && plugin.Stop && plugin.Unit) << dlerror();
         ASSERT_TRUE(plugin.Init(&operate));
         ASSERT_TRUE(plugin.Start());
         std::uint64_t requestsAfterLogout = 0;
@@ -202,8 +183,8 @@ TEST(EndToEnd, TheHostsWholePathAgainstTheSimulatedBox)
             EXPECT_TRUE(WaitFor([&] { return box.GetOutput(5); }, 2s));
 
             // Three polls: at once, then one after each 5 s pause.
-            ASSERT_TRUE(WaitFor([&] { return timeline.Polls().size() >= 3; }, 13s));
-            const auto polls = timeline.Polls();
+            ASSERT_TRUE(WaitFor([&] { return timeline.Copy(timeline.polls).size() >= 3; }, 13s));
+            const auto polls = timeline.Copy(timeline.polls);
             ASSERT_EQ(polls.size(), 3u);
             for (std::size_t i = 1; i < polls.size(); ++i) {
                 EXPECT_GE(Ms(polls[i] - polls[i - 1]), 5000) << i;
@@ -213,14 +194,14 @@ TEST(EndToEnd, TheHostsWholePathAgainstTheSimulatedBox)
             // The box drops off the network: the next poll fails, three checks fail, offline.
             box.RefuseNew(true);
             box.DropAll();
-            ASSERT_TRUE(WaitFor([&] { return timeline.Statuses().size() == 1; }, 25s));
+            ASSERT_TRUE(WaitFor([&] { return timeline.Copy(timeline.statuses).size() == 1; }, 25s));
             EXPECT_FALSE(device->IsOnline());
             // Back: the first poll after the offline one is more than 15 s after the last
             // success, so it connects at once.
             box.RefuseNew(false);
-            ASSERT_TRUE(WaitFor([&] { return timeline.Statuses().size() == 2; }, 9s));
+            ASSERT_TRUE(WaitFor([&] { return timeline.Copy(timeline.statuses).size() == 2; }, 9s));
             EXPECT_TRUE(device->IsOnline());
-            const auto changes = timeline.Statuses();
+            const auto changes = timeline.Copy(timeline.statuses);
             EXPECT_EQ(changes[0].first, 0x8000);
             EXPECT_EQ(changes[1].first, 0x8017);
             EXPECT_GE(Ms(changes[0].second - polls.back()), 19500);

@@ -14,64 +14,31 @@
 #include <vector>
 
 #include "Communication/ModbusComm/TCPConnManager/TCPConnMgr.h"
-#include "FaultMatrixSupport.h"
+#include "ModbusTestSupport.h"
 #include "Marl/Base/Error.h"
 #include "support/Process.h"
 
 namespace {
 
-using faultmatrix::Box;
-using faultmatrix::FaultMatrix;
-using faultmatrix::kWait;
-using faultmatrix::OnlyPoints;
-using faultmatrix::Resources;
 using iobox::CTCPConnMgr;
+using modbustest::Box;
+using modbustest::kInputExchangeFailed;
+using modbustest::kOutputExchangeFailed;
 using modbustest::kReadInputs;
+using modbustest::kWait;
 using modbustest::kWriteCoil;
+using modbustest::OnlyPoints;
+using modbustest::RepeatsFromFirst;
+using modbustest::Resources;
 using std::chrono::milliseconds;
 using testsupport::WaitFor;
 using States = std::map<unsigned int, unsigned int>;
+using FaultMatrixTest = modbustest::PluginFixture;
 
-const char* const kInputExchangeFailed = "[%s]GetInputStatus SynSendData failed, handle id[%d].[%s(%d)]";
-const char* const kOutputExchangeFailed = "[%s]GetAlarmHostMainStatus SynSendData failed.connect handle[%d][%s(%d)]";
 const char* const kReadTimeout = "[%s]network,read timeout[%s(%d)]";
 const char* const kPeerClosed = "[%s]network,read len = 0[%s(%d)]";
 
 int LastErrorCode() { return Marl::Base::Error::GetLastError().GetCode(); }
-
-// The points, from the first `pattern[0]` on, repeat the pattern (a last poll may still be on
-// its way). What comes before it is the tail of a poll whose first records were dropped
-// because the device's guid was not yet recorded.
-::testing::AssertionResult RepeatsFromFirst(const std::vector<int>& points, const std::vector<int>& pattern)
-{
-    std::size_t start = 0;
-    while (start < points.size() && points[start] != pattern[0]) {
-        ++start;
-    }
-    if (start >= pattern.size()) {
-        return ::testing::AssertionFailure() << start << " events before the first whole poll";
-    }
-    for (std::size_t i = start; i < points.size(); ++i) {
-        if (points[i] != pattern[(i - start) % pattern.size()]) {
-            return ::testing::AssertionFailure() << "event " << i << " is for input " << points[i];
-        }
-    }
-    return ::testing::AssertionSuccess();
-}
-
-class FaultMatrixTest : public FaultMatrix {
-protected:
-    // Waits until the device has framed `more` polls after this call; the fault switched on
-    // before it applies to all but perhaps the first of them.
-    bool WaitForPolls(const Box& box, uint64_t more, milliseconds timeout = kWait)
-    {
-        return box.sim->WaitForRequests(kReadInputs, box.sim->RequestCount(kReadInputs) + more, timeout);
-    }
-    bool WaitForLines(const char* format, std::size_t count, milliseconds timeout = kWait)
-    {
-        return WaitFor([&] { return m_log.CountFormat(format) >= count; }, timeout);
-    }
-};
 
 TEST_F(FaultMatrixTest, DeviceRefusingAtLoginIsLoggedInOnceItAccepts)
 {

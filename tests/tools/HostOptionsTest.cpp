@@ -1,9 +1,6 @@
-// iobox-host's command line, interactive commands and texts, in-process: the boundaries that
-// a run of the command does not reach.
+// iobox-host's command line in-process: the boundaries that a run of the command does not reach.
 
-#include "Commands.h"
 #include "HostOptions.h"
-#include "HostText.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +13,6 @@
 
 namespace {
 
-using iobox::host::Command;
 using iobox::host::HostOptions;
 using iobox::host::ParseHostOptions;
 
@@ -69,56 +65,6 @@ TEST(HostOptionsTest, PluginPathFallsBackToTheModuleNextToTheBuild)
     std::ofstream((root / "iobox.d.so").string()) << "x";
     EXPECT_EQ(iobox::host::ChoosePluginPath(missing, exeDir), exeDir + "/../../iobox.d.so") << "the build tree first";
     fs::remove_all(root);
-}
-
-TEST(HostCommandsTest, CommandsAtTheirBoundaries)
-{
-    const struct {
-        const char* line;
-        bool ok;
-        Command::Kind kind;
-        int output;
-        int seconds;
-    } cases[] = {
-        {"# a comment", true, Command::Kind::Empty, 0, 0},   {"  set 2000 on ", true, Command::Kind::Set, 2000, 0},
-        {"wait 3600", true, Command::Kind::Wait, 0, 3600},   {"exit", true, Command::Kind::Quit, 0, 0},
-        {"set 0 on", false, Command::Kind::Status, -5, 0},   {"set 2001 on", false, Command::Kind::Status, -5, 0},
-        {"set 2 maybe", false, Command::Kind::Status, -5, 0}, {"wait 0", false, Command::Kind::Status, -5, 0},
-        {"quit now", false, Command::Kind::Status, -5, 0},
-    };
-    for (const auto& c : cases) {
-        Command command;
-        command.kind = Command::Kind::Status;
-        command.output = -5;
-        std::string error;
-        EXPECT_EQ(iobox::host::ParseCommand(c.line, command, error), c.ok) << c.line << ": " << error;
-        EXPECT_EQ(command.kind, c.kind) << c.line;
-        EXPECT_EQ(command.output, c.output) << c.line;
-        EXPECT_EQ(command.seconds, c.seconds) << c.line;
-    }
-}
-
-TEST(HostTextTest, EventsAndLongChannelLists)
-{
-    using namespace iobox::host;
-    EXPECT_EQ(ReadableEvent(R"({"Event":{"BasicInfo":{"DeviceName":"B","SourceName":"AlarmInput 100","EventID":3,)"
-                            R"("TimeInfo":{"OccurrenceTime":"2026-12-05T14:52:31Z"}}}})"),
-              "event  2026-12-05T14:52:31Z  B  AlarmInput 100  id 3");
-    EXPECT_EQ(ReadableEvent(R"({"Event":{}})").rfind("event  (content is not an event document", 0), 0u);
-    EXPECT_LT(ReadableEvent(std::string(200, 'x')).size(), 120u) << "long content is cut";
-
-    std::vector<ChannelEntry> many;
-    for (int no = 1; no <= 100; ++no) {
-        many.push_back({no, static_cast<unsigned>(no), "In " + std::to_string(no)});
-    }
-    const auto lines = ChannelLines(many);
-    ASSERT_EQ(lines.size(), 5u);
-    EXPECT_EQ(lines[2], "In 7 = id 7   In 8 = id 8   ... 88 more ...");
-    EXPECT_EQ(lines[4], "In 100 = id 100");
-    many.resize(24); // shown whole up to here
-    EXPECT_EQ(ChannelLines(many).size(), 8u);
-    EXPECT_EQ(WrapText("  aa bb cc dd", 8), (std::vector<std::string>{"  aa bb", "  cc dd"}));
-    EXPECT_EQ(WrapText("averyveryverylongword and", 8), (std::vector<std::string>{"averyveryverylongword", "and"}));
 }
 
 } // namespace
