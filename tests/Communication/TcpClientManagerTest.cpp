@@ -110,6 +110,7 @@ TEST_F(TcpClientManager, CloseKeepsTheClientForReconnectAndDisconnectRemovesIt)
     EXPECT_FALSE(manager->Reconnect(id));
 
     // Clients that come and go leave no descriptor behind (the first made the TLS context).
+    ASSERT_TRUE(testsupport::WaitFor([&]() { return m_server->Served() == 2; }, std::chrono::seconds(5)));
     const int before = testsupport::OpenDescriptorCount();
     for (int i = 0; i < 4; ++i) {
         const int next = manager->Connect(ClientParams(m_server->Port()));
