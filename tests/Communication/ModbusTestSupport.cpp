@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "Communication/DeviceCommManager.h"
+#include "LoopbackServer.h"
 #include "Communication/ModbusComm/TCPConnManager/TCPConnMgr.h"
 #include "EventManager/EventProcessManager.h"
 #include "Marl/Base/Singleton.h"
@@ -10,7 +11,6 @@
 #include "Operation/Impl/IOBoxCommonOperationImp.h"
 #include "dam/Operation.h"
 #include "support/IOBoxDevice.h"
-#include "LoopbackServer.h"
 #include "support/Process.h"
 
 namespace modbustest {

@@ -30,7 +30,8 @@ bool Has(const std::string& text, const std::string& part) { return text.find(pa
 TEST(HostAppTest, BadOptionsGiveOneLineAndExitCode2)
 {
     const std::vector<std::vector<std::string>> cases = {
-        {"--bogus"}, {"--duration", "0"}, {"--device", "127.0.0.1:70000"}, {"--inputs", "4"}, {"--interactive=1"},
+        {"--bogus"},       {"--duration", "0"}, {"--device", "127.0.0.1:70000"}, {"--device", "::1:502"},
+        {"--inputs", "4"}, {"--interactive=1"}, {"--company", "15", "--json"}, {"leftover"},
     };
     for (const auto& args : cases) {
         const Result r = RunHost(args, "", milliseconds(5000));
