@@ -163,15 +163,4 @@ TEST(ModbusFrame, RepliesAreReadOnlyAsFarAsTheyGo)
     }
 }
 
-TEST(ModbusFrame, FramingAndWriteRepliesAreRecognised)
-{
-    EXPECT_EQ(modbus::BodyLengthFromHead(Bytes({0x12, 0x34, 0x00, 0x00, 0x01, 0x02})), 0x0102);
-    EXPECT_EQ(modbus::BodyLengthFromHead(Bytes({0x00, 0x00, 0x00, 0x00, 0x00})), 0);
-    EXPECT_TRUE(modbus::IsWriteReply(Bytes({0, 1, 0, 0, 0, 6, 0, 0x05, 0, 2, 0xFF, 0})));
-    EXPECT_TRUE(modbus::IsWriteReply(Bytes({0, 1, 0, 0, 0, 3, 0, 0x85, 0x02})));
-    EXPECT_FALSE(modbus::IsWriteReply(Bytes({0, 1, 0, 0, 0, 3, 0, 0x82, 0x05})));
-    EXPECT_FALSE(modbus::IsWriteReply(Reply(0x01, 1, {0x05})));
-    EXPECT_FALSE(modbus::IsWriteReply(Bytes({0, 1, 0, 0, 0, 0})));
-}
-
 } // namespace

@@ -2,20 +2,18 @@
 // comes with the login and finds nothing; the tour then puts input 3 into alarm, which the
 // second poll, 5 s later, reports.
 
-#include "support/ChildProcess.h"
+#include "support/Command.h"
 
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 
-#include <chrono>
 #include <sstream>
 #include <string>
 
 TEST(HostAppJsonTest, EveryEventIsOneJsonLineOnStdout)
 {
-    testsupport::ChildProcess child(IOBOX_HOST_COMMAND, {"--plugin", IOBOX_MODULE_PATH, "--json", "--duration", "9"});
-    ASSERT_GT(child.Pid(), 0);
-    const auto r = child.Finish(std::chrono::milliseconds(30000));
+    const auto r = testsupport::RunCommand(IOBOX_HOST_COMMAND, {"--plugin", IOBOX_MODULE_PATH, "--json", "--duration", "9"},
+                                           "", 30);
     ASSERT_EQ(r.exitCode, 0) << r.err;
     ASSERT_EQ(r.out.empty() ? '\n' : r.out.back(), '\n') << r.out;
 

@@ -1,28 +1,23 @@
 // iobox-host run as a child process against the built plug-in, on loopback only.
 
 #include "IOBoxSimulator.h"
-#include "support/ChildProcess.h"
+#include "support/Command.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <string>
 #include <vector>
 
 namespace {
 
-using std::chrono::milliseconds;
-using Result = testsupport::ChildProcess::Result;
+using Result = testsupport::CommandResult;
 
-Result RunHost(std::vector<std::string> args, const std::string& input, milliseconds timeout)
+Result RunHost(std::vector<std::string> args, const std::string& input, int timeoutS)
 {
     // Every run names the built plug-in, so the test does not depend on where the command looks.
     args.insert(args.begin(), {"--plugin", IOBOX_MODULE_PATH});
-    testsupport::ChildProcess child(IOBOX_HOST_COMMAND, args);
-    EXPECT_GT(child.Pid(), 0);
-    EXPECT_TRUE(child.WriteStdin(input));
-    return child.Finish(timeout);
+    return testsupport::RunCommand(IOBOX_HOST_COMMAND, args, input, timeoutS);
 }
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
@@ -34,13 +29,13 @@ TEST(HostAppTest, BadOptionsGiveOneLineAndExitCode2)
         {"--inputs", "4"}, {"--interactive=1"}, {"--company", "15", "--json"}, {"leftover"},
     };
     for (const auto& args : cases) {
-        const Result r = RunHost(args, "", milliseconds(5000));
+        const Result r = RunHost(args, "", 5);
         EXPECT_EQ(r.exitCode, 2) << args[0];
         EXPECT_EQ(r.err.rfind("iobox-host: ", 0), 0u) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         EXPECT_EQ(r.out, "") << args[0];
     }
-    const Result help = RunHost({"--help"}, "", milliseconds(5000));
+    const Result help = RunHost({"--help"}, "", 5);
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_EQ(help.out.rfind("usage: iobox-host", 0), 0u) << help.out;
     EXPECT_EQ(help.err, "");
@@ -55,7 +50,7 @@ TEST(HostAppTest, InteractiveThroughAPipeSwitchesAnOutputOfTheBoxAndReadsItBack)
     const Result r =
         RunHost({"--device", "127.0.0.1:" + std::to_string(box.Port()), "--company", "15", "--interactive",
                  "--duration", "40"},
-                "outputs\nset 2 on\noutputs\nset 9 on\nswitch 1\nquit\n", milliseconds(40000));
+                "outputs\nset 2 on\noutputs\nset 9 on\nswitch 1\nquit\n", 40);
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
     std::vector<std::string> states;
     std::size_t at = 0;

@@ -7,10 +7,8 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 
 using iobox::sim::IOBoxSimulator;
-using iobox::sim::InputPattern;
 using iobox::sim::SimulatorConfig;
 using simtest::ModbusClient;
 using simtest::RawClient;
@@ -119,28 +117,6 @@ TEST(IOBoxSimulatorTest, ServesDescriptorsBeyondSelectLimit)
     sim->DropAll();
     EXPECT_EQ(sim->ConnectionCount(), 0);
     EXPECT_TRUE(clients.back()->WaitClosed(kWait));
-}
-
-TEST(IOBoxSimulatorTest, ScriptedPatternDrivesTheInputsUntilSetByHand)
-{
-    auto sim = Started();
-    sim->SetPattern(InputPattern::Toggle({2}, milliseconds(30)));
-    ModbusClient client(sim->Port());
-    bool sawOn = false;
-    bool sawOff = false;
-    std::uint8_t bits[12] = {};
-    for (int i = 0; i < 200 && !(sawOn && sawOff); ++i) {
-        ASSERT_EQ(modbus_read_input_bits(client.Get(), 0, 12, bits), 12);
-        EXPECT_EQ(bits[0], 0);
-        (bits[1] != 0 ? sawOn : sawOff) = true;
-        std::this_thread::sleep_for(milliseconds(5));
-    }
-    EXPECT_TRUE(sawOn && sawOff);
-
-    sim->SetPattern(InputPattern::Fixed({false, false, true}));
-    sim->SetInput(1, true); // ends the script and keeps its last bits
-    ASSERT_EQ(modbus_read_input_bits(client.Get(), 0, 3, bits), 3);
-    EXPECT_EQ(Frame(bits, bits + 3), (Frame{1, 0, 1}));
 }
 
 // ---- faults ---------------------------------------------------------------------------------
