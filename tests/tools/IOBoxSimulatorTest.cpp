@@ -70,31 +70,6 @@ TEST(IOBoxSimulatorTest, ServesInputsAndCoilsForEachCompanyType)
     }
 }
 
-TEST(IOBoxSimulatorTest, AnswersThePluginFramesByteForByteHoweverTheyArrive)
-{
-    auto sim = Started(15);
-    sim->SetInputs(0b1111'0000'0001ull);
-    RawClient raw(sim->Port());
-    ASSERT_TRUE(raw.Connected());
-
-    ASSERT_TRUE(raw.Send(Request(0x0000, kReadInputs, 0x0000, 12)));
-    EXPECT_EQ(raw.ReadFrame(kWait), (Frame{0, 0, 0, 0, 0, 5, 0, 0x02, 2, 0x01, 0x0F}));
-    // Output 3 of company type 15 is coil 0x0012; the write is echoed.
-    const Frame write = Request(0x0100, kWriteCoil, 0x0012, 0xFF00);
-    ASSERT_TRUE(raw.Send(write));
-    EXPECT_EQ(raw.ReadFrame(kWait), write);
-    EXPECT_TRUE(sim->GetOutput(3));
-
-    // A request split over many segments is answered once it is whole.
-    const Frame coils = Request(0x0101, kReadCoils, 0x0010, 6);
-    for (std::size_t i = 0; i + 1 < coils.size(); ++i) {
-        ASSERT_TRUE(raw.Send({coils[i]}));
-        ASSERT_TRUE(raw.Read(1, milliseconds(5)).empty()) << "no reply before the frame is whole";
-    }
-    ASSERT_TRUE(raw.Send({coils.back()}));
-    EXPECT_EQ(raw.ReadFrame(kWait), (Frame{0x01, 0x01, 0, 0, 0, 4, 0, 0x01, 1, 0x04}));
-}
-
 TEST(IOBoxSimulatorTest, ServesDescriptorsBeyondSelectLimit)
 {
     // Client and server ends together push the server's descriptors well past 1024.
