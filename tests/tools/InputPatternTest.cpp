@@ -91,7 +91,7 @@ TEST(InputPatternTest, BadSpecsNameTheirReasonOnOneLine)
 {
     TempFile bad("100 1\n100 x\n");
     const struct {
-        std::string spec;
+        std::string pattern;
         std::string needle;
     } cases[] = {
         {"nope", "bad pattern"},
@@ -105,10 +105,10 @@ TEST(InputPatternTest, BadSpecsNameTheirReasonOnOneLine)
     for (const auto& c : cases) {
         InputPattern p = InputPattern::Fixed(B("1"));
         std::string error;
-        EXPECT_FALSE(InputPattern::Parse(c.spec, p, error)) << c.spec;
-        EXPECT_NE(error.find(c.needle), std::string::npos) << c.spec << ": '" << error << "'";
+        EXPECT_FALSE(InputPattern::Parse(c.pattern, p, error)) << c.pattern;
+        EXPECT_NE(error.find(c.needle), std::string::npos) << c.pattern << ": '" << error << "'";
         EXPECT_EQ(error.find('\n'), std::string::npos) << error;
-        EXPECT_EQ(p.BitsAt(milliseconds(0)), B("1")) << "pattern untouched on failure: " << c.spec;
+        EXPECT_EQ(p.BitsAt(milliseconds(0)), B("1")) << "pattern untouched on failure: " << c.pattern;
     }
     for (const char* text : {"0 1\n", "100 1 1\n", "# nothing\n\n"}) {
         InputPattern p;
