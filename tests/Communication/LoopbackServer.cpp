@@ -1,7 +1,6 @@
 #include "LoopbackServer.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <linux/sockios.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -22,6 +21,7 @@ namespace transporttest {
 
 namespace {
 
+constexpr int kIoTimeoutMs = 3000;
 constexpr int kServerLifetimeMs = 20000; // an accept loop never outlives this
 
 sockaddr_in Loopback(uint16_t port)
@@ -37,15 +37,11 @@ sockaddr_in Loopback(uint16_t port)
 int BoundSocket(uint16_t& port)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        throw std::runtime_error("socket failed");
-    }
     sockaddr_in addr = Loopback(0);
     socklen_t len = sizeof addr;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        ::close(fd);
-        throw std::runtime_error("bind failed");
+        throw std::runtime_error("cannot bind a loopback socket");
     }
     port = ntohs(addr.sin_port);
     return fd;
@@ -59,27 +55,21 @@ bool WaitFd(int fd, short events, int timeoutMs)
 
 void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-} // namespace
-
-bool Peer::SetReceiveTimeout(int timeoutMs)
+int BodyLengthOfHead(const std::string& head)
 {
-    timeval tv{};
-    tv.tv_sec = timeoutMs / 1000;
-    tv.tv_usec = (timeoutMs % 1000) * 1000;
-    return ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0;
+    return head.size() < 2 ? -1 : (static_cast<unsigned char>(head[0]) << 8) | static_cast<unsigned char>(head[1]);
 }
 
-bool Peer::ReadExact(std::string& out, std::size_t n, int timeoutMs)
+} // namespace
+
+bool Peer::ReadExact(std::string& out, std::size_t n)
 {
-    if (!SetReceiveTimeout(timeoutMs)) {
-        return false;
-    }
-    std::size_t got = 0;
+    const timeval tv{kIoTimeoutMs / 1000, 0};
+    ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     char buffer[4096];
-    while (got < n) {
+    for (std::size_t got = 0; got < n;) {
         const std::size_t want = std::min(n - got, sizeof buffer);
-        const long r = m_ssl != nullptr ? SSL_read(m_ssl, buffer, static_cast<int>(want))
-                                        : ::recv(m_fd, buffer, want, 0);
+        const long r = m_ssl != nullptr ? SSL_read(m_ssl, buffer, static_cast<int>(want)) : ::recv(m_fd, buffer, want, 0);
         if (r <= 0) {
             return false;
         }
@@ -91,8 +81,7 @@ bool Peer::ReadExact(std::string& out, std::size_t n, int timeoutMs)
 
 bool Peer::Write(const std::string& data)
 {
-    std::size_t sent = 0;
-    while (sent < data.size()) {
+    for (std::size_t sent = 0; sent < data.size();) {
         const long r = m_ssl != nullptr ? SSL_write(m_ssl, data.data() + sent, static_cast<int>(data.size() - sent))
                                         : ::send(m_fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
         if (r <= 0) {
@@ -103,21 +92,21 @@ bool Peer::Write(const std::string& data)
     return true;
 }
 
-bool Peer::WriteSlowly(const std::string& data, int pauseMs)
+bool Peer::WriteSlowly(const std::string& data)
 {
     for (char c : data) {
         if (!Write(std::string(1, c))) {
             return false;
         }
-        SleepMs(pauseMs);
+        SleepMs(1);
     }
     return true;
 }
 
-bool Peer::WaitDelivered(int timeoutMs)
+bool Peer::WaitDelivered()
 {
     // The send queue holds what the client has not acknowledged yet.
-    for (int waited = 0; waited <= timeoutMs; ++waited) {
+    for (int waited = 0; waited <= kIoTimeoutMs; ++waited) {
         int queued = 0;
         if (::ioctl(m_fd, SIOCOUTQ, &queued) != 0) {
             return false;
@@ -136,15 +125,13 @@ void Peer::ResetOnClose()
     ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
 }
 
-bool Peer::WaitClosed(int timeoutMs)
+bool Peer::WaitClosed()
 {
-    std::string ignored;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < deadline) {
+    for (int i = 0; i < kIoTimeoutMs / 50; ++i) {
+        char buffer[256];
         if (!WaitFd(m_fd, POLLIN, 50)) {
             continue;
         }
-        char buffer[256];
         const long r = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT);
         if (r == 0 || (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
             return true;
@@ -158,7 +145,6 @@ LoopbackServer::LoopbackServer(Session session, int connections, SSL_CTX* tls)
 {
     m_listenFd = BoundSocket(m_port);
     if (::listen(m_listenFd, 16) != 0) {
-        ::close(m_listenFd);
         throw std::runtime_error("listen failed");
     }
     m_thread = std::thread([this]() { Run(); });
@@ -174,22 +160,18 @@ LoopbackServer::~LoopbackServer()
 void LoopbackServer::Run()
 {
     // A TLS write towards a client that has gone must fail here, not end the test process.
-    // Blocked for this thread only: the client side keeps the default, so a client write that
-    // raised the signal would still show.
+    // Blocked for this thread only, so that a client write raising the signal still shows.
     sigset_t pipe;
     sigemptyset(&pipe);
     sigaddset(&pipe, SIGPIPE);
     pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kServerLifetimeMs);
-    while (!m_stop && m_accepted < m_connections && std::chrono::steady_clock::now() < end) {
-        if (!WaitFd(m_listenFd, POLLIN, 20)) {
-            continue;
-        }
-        const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+    for (int accepted = 0; !m_stop && accepted < m_connections && std::chrono::steady_clock::now() < end;) {
+        const int fd = WaitFd(m_listenFd, POLLIN, 20) ? ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC) : -1;
         if (fd < 0) {
             continue;
         }
-        ++m_accepted;
+        ++accepted;
         const int one = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         SSL* ssl = nullptr;
@@ -198,25 +180,28 @@ void LoopbackServer::Run()
             ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
             ssl = SSL_new(m_tls);
             SSL_set_fd(ssl, fd);
-            if (SSL_accept(ssl) != 1) {
-                ++m_failedHandshakes;
-                SSL_free(ssl);
-                ::close(fd);
-                ++m_served;
-                continue;
-            }
         }
-        {
+        if (ssl == nullptr || SSL_accept(ssl) == 1) {
             Peer peer(fd, ssl);
             m_session(peer);
+            if (ssl != nullptr) {
+                SSL_shutdown(ssl);
+            }
         }
-        if (ssl != nullptr) {
-            SSL_shutdown(ssl);
-            SSL_free(ssl);
-        }
+        SSL_free(ssl);
         ::close(fd);
         ++m_served;
     }
+}
+
+LoopbackServer::Session AnswerOnce(std::string reply, bool closeAfter)
+{
+    return [reply = std::move(reply), closeAfter](Peer& peer) {
+        std::string request;
+        if (peer.ReadExact(request, 5) && peer.Write(reply)) {
+            closeAfter ? peer.WaitDelivered() : peer.WaitClosed();
+        }
+    };
 }
 
 RefusingPort::RefusingPort() { m_fd = BoundSocket(m_port); }
@@ -227,7 +212,6 @@ UnansweredListener::UnansweredListener()
 {
     m_listenFd = BoundSocket(m_port);
     if (::listen(m_listenFd, 0) != 0) {
-        ::close(m_listenFd);
         throw std::runtime_error("listen failed");
     }
     // Connect until one attempt is left unanswered: the accept queue is then full and the
@@ -235,22 +219,16 @@ UnansweredListener::UnansweredListener()
     const sockaddr_in addr = Loopback(m_port);
     for (int i = 0; i < 8 && !m_full; ++i) {
         const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        if (fd < 0) {
-            break;
-        }
         m_fillers.push_back(fd);
-        if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) {
-            continue;
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+            m_full = errno == EINPROGRESS && !WaitFd(fd, POLLOUT, 500);
         }
-        m_full = errno == EINPROGRESS && !WaitFd(fd, POLLOUT, 500);
     }
 }
 
 UnansweredListener::~UnansweredListener()
 {
-    for (int fd : m_fillers) {
-        ::close(fd);
-    }
+    Release();
     ::close(m_listenFd);
 }
 
@@ -296,21 +274,6 @@ SslCtxPtr MakeServerTlsContext(int minVersion, int maxVersion)
     return ctx;
 }
 
-LoopbackServer::Session AnswerOnce(std::string reply, bool closeAfter, std::size_t requestSize)
-{
-    return [reply = std::move(reply), closeAfter, requestSize](Peer& peer) {
-        std::string request;
-        if (!peer.ReadExact(request, requestSize) || !peer.Write(reply)) {
-            return;
-        }
-        if (closeAfter) {
-            peer.WaitDelivered();
-        } else {
-            peer.WaitClosed();
-        }
-    };
-}
-
 Marl::Net::TcpConnectParam ClientParams(uint16_t port, uint32_t receiveTimeoutMs, bool tls)
 {
     Marl::Net::TcpConnectParam param;
@@ -334,18 +297,7 @@ Marl::Net::StickyParam HeadSticky()
 
 std::string HeadFramed(const std::string& body)
 {
-    std::string framed;
-    framed.push_back(static_cast<char>((body.size() >> 8) & 0xFF));
-    framed.push_back(static_cast<char>(body.size() & 0xFF));
-    return framed + body;
-}
-
-int BodyLengthOfHead(const std::string& head)
-{
-    if (head.size() < 2) {
-        return -1;
-    }
-    return (static_cast<unsigned char>(head[0]) << 8) | static_cast<unsigned char>(head[1]);
+    return std::string{static_cast<char>((body.size() >> 8) & 0xFF), static_cast<char>(body.size() & 0xFF)} + body;
 }
 
 } // namespace transporttest

@@ -5,7 +5,6 @@
 #include <openssl/ssl.h>
 
 #include <atomic>
-#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -16,31 +15,24 @@
 
 namespace transporttest {
 
-constexpr int kIoTimeoutMs = 3000;
-
-// The server side of one accepted connection.
+// The server side of one accepted connection. Reads and waits give up after 3 s.
 class Peer {
 public:
     Peer(int fd, SSL* ssl) : m_fd(fd), m_ssl(ssl) {}
-    Peer(const Peer&) = delete;
-    Peer& operator=(const Peer&) = delete;
-
     // Appends exactly n bytes; false on time-out or when the client closed first.
-    bool ReadExact(std::string& out, std::size_t n, int timeoutMs = kIoTimeoutMs);
+    bool ReadExact(std::string& out, std::size_t n);
     bool Write(const std::string& data);
-    // One byte per segment with a pause between, so that the reply spans many reads.
-    bool WriteSlowly(const std::string& data, int pauseMs);
-    // Waits until the client has received everything written so far.
-    bool WaitDelivered(int timeoutMs = kIoTimeoutMs);
-    // Waits until the client closes; true when it did within the time-out.
-    bool WaitClosed(int timeoutMs = kIoTimeoutMs);
+    // One byte per segment, a millisecond apart, so that the reply spans many reads.
+    bool WriteSlowly(const std::string& data);
+    // Until the client has acknowledged everything written so far.
+    bool WaitDelivered();
+    // Until the client closes.
+    bool WaitClosed();
     int TlsVersion() const { return m_ssl != nullptr ? SSL_version(m_ssl) : 0; }
     // The connection ends with a reset instead of an orderly close.
     void ResetOnClose();
 
 private:
-    bool SetReceiveTimeout(int timeoutMs);
-
     int m_fd;
     SSL* m_ssl;
 };
@@ -50,43 +42,34 @@ private:
 class LoopbackServer {
 public:
     using Session = std::function<void(Peer&)>;
-
     explicit LoopbackServer(Session session, int connections = 1, SSL_CTX* tls = nullptr);
     ~LoopbackServer();
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;
-
     uint16_t Port() const { return m_port; }
-    int Accepted() const { return m_accepted; }
     int Served() const { return m_served; }
-    int FailedHandshakes() const { return m_failedHandshakes; }
 
 private:
     void Run();
-
     Session m_session;
     int m_connections;
     SSL_CTX* m_tls;
     int m_listenFd = -1;
     uint16_t m_port = 0;
     std::atomic<bool> m_stop{false};
-    std::atomic<int> m_accepted{0};
     std::atomic<int> m_served{0};
-    std::atomic<int> m_failedHandshakes{0};
     std::thread m_thread;
 };
 
-// A session that reads one request of requestSize bytes and writes the reply; then it closes
-// once the client has everything (closeAfter) or waits for the client to close.
-LoopbackServer::Session AnswerOnce(std::string reply, bool closeAfter = false, std::size_t requestSize = 5);
+// Reads one 5-byte request and writes the reply; then closes once the client has everything
+// (closeAfter) or waits for the client to close.
+LoopbackServer::Session AnswerOnce(std::string reply, bool closeAfter = false);
 
 // A port on 127.0.0.1 that is bound but not listening: connects to it are refused.
 class RefusingPort {
 public:
     RefusingPort();
     ~RefusingPort();
-    RefusingPort(const RefusingPort&) = delete;
-    RefusingPort& operator=(const RefusingPort&) = delete;
     uint16_t Port() const { return m_port; }
 
 private:
@@ -100,10 +83,7 @@ class UnansweredListener {
 public:
     UnansweredListener();
     ~UnansweredListener();
-    UnansweredListener(const UnansweredListener&) = delete;
-    UnansweredListener& operator=(const UnansweredListener&) = delete;
     uint16_t Port() const { return m_port; }
-    // True when the backlog was filled (a further connect stays unanswered).
     bool Full() const { return m_full; }
     // Accepts and drops the queued connections, so that the next connect is answered.
     void Release();
@@ -115,18 +95,14 @@ private:
     std::vector<int> m_fillers;
 };
 
-// A server TLS context with a self-signed certificate made now; versions as OpenSSL's
-// TLS1_2_VERSION / TLS1_3_VERSION.
+// A server TLS context with a self-signed certificate made now (TLS1_2_VERSION, ...).
 using SslCtxPtr = std::unique_ptr<SSL_CTX, void (*)(SSL_CTX*)>;
 SslCtxPtr MakeServerTlsContext(int minVersion, int maxVersion);
 
 // Client parameters towards a loopback port: no TLS unless asked, short time-outs.
 Marl::Net::TcpConnectParam ClientParams(uint16_t port, uint32_t receiveTimeoutMs = 1500, bool tls = false);
-// Head-length framing as below: a two-byte head and its length function.
-Marl::Net::StickyParam HeadSticky();
-
 // Head-length framing of the tests: two bytes of body length, big-endian, then the body.
+Marl::Net::StickyParam HeadSticky();
 std::string HeadFramed(const std::string& body);
-int BodyLengthOfHead(const std::string& head);
 
 } // namespace transporttest

@@ -1,14 +1,39 @@
 #include "ModbusTestSupport.h"
 
-#include <atomic>
-#include <sstream>
-#include <thread>
+#include <algorithm>
 
-#include "Communication/ModbusComm/TCPConnManager/TCPConnMgr.h"
+#include "Communication/DeviceCommManager.h"
 #include "LoopbackServer.h"
+#include "Communication/ModbusComm/TCPConnManager/TCPConnMgr.h"
+#include "EventManager/EventProcessManager.h"
+#include "Marl/Base/Singleton.h"
+#include "Marl/Base/ThreadManager.h"
+#include "Operation/Impl/IOBoxCommonOperationImp.h"
+#include "dam/Operation.h"
+#include "support/IOBoxDevice.h"
 #include "support/Process.h"
 
 namespace modbustest {
+
+namespace {
+
+constexpr int kAlarmInputChannel = 1003;
+constexpr int kAlarmOutputChannel = 1004;
+const char* const kEventThread = "iobox.d.EventFactory";
+
+Marl::Base::CThreadManager* Threads() { return Marl::Base::CSingleton<Marl::Base::CThreadManager>::Instance(); }
+
+// Host channel id -> channel number for one channel type of the device.
+std::map<unsigned int, int> ChannelNumbers(const std::shared_ptr<dam::CDevice>& device, int channelType)
+{
+    std::map<unsigned int, int> numbers;
+    for (const auto& channel : device->GetChannels(channelType)) {
+        numbers[channel->GetID()] = channel->GetNo();
+    }
+    return numbers;
+}
+
+} // namespace
 
 iobox::ModbusTiming ShortTiming()
 {
@@ -21,242 +46,212 @@ iobox::ModbusTiming ShortTiming()
 
 Marl::Net::TcpConnectParam Loopback(uint16_t port) { return transporttest::ClientParams(port, 1000, false); }
 
-iobox::sim::SimulatorConfig SimConfig(int companyType, int inputs, int outputs)
+::testing::AssertionResult RepeatsFromFirst(const std::vector<int>& points, const std::vector<int>& pattern)
+{
+    std::size_t start = 0;
+    while (start < points.size() && points[start] != pattern[0]) {
+        ++start;
+    }
+    if (start >= pattern.size()) {
+        return ::testing::AssertionFailure() << start << " events before the first whole poll";
+    }
+    for (std::size_t i = start; i < points.size(); ++i) {
+        if (points[i] != pattern[(i - start) % pattern.size()]) {
+            return ::testing::AssertionFailure() << "event " << i << " is for input " << points[i];
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult OnlyPoints(const std::vector<int>& points, const std::vector<int>& allowed)
+{
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        if (std::find(allowed.begin(), allowed.end(), points[i]) == allowed.end()) {
+            return ::testing::AssertionFailure() << "event " << i << " is for input " << points[i];
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+Resources::Resources() : threads(testsupport::ThreadCount()), descriptors(testsupport::OpenDescriptorCount()) {}
+
+::testing::AssertionResult Resources::Regained() const
+{
+    const auto same = [this] {
+        const Resources now;
+        return now.threads == threads && now.descriptors == descriptors;
+    };
+    if (testsupport::WaitFor(same, kWait)) {
+        return ::testing::AssertionSuccess();
+    }
+    const Resources now;
+    return ::testing::AssertionFailure() << "threads " << threads << " -> " << now.threads << ", descriptors "
+                                         << descriptors << " -> " << now.descriptors;
+}
+
+void PluginFixture::SetUp()
+{
+    iobox::CTCPConnMgr::Instance()->SetTiming(ShortTiming());
+    ASSERT_TRUE(iobox::CDeviceCommManager::Instance()->Init());
+    ASSERT_TRUE(iobox::CEventProcessManager::Instance()->Init());
+    ASSERT_NE(Threads()->GetAvailableThread(kEventThread), 0u);
+}
+
+void PluginFixture::TearDown()
+{
+    for (auto& box : m_boxes) {
+        if (Handle(box) >= 0) {
+            box.strategy->Logout();
+        }
+    }
+    Threads()->ReleaseThread(kEventThread, false);
+    iobox::CEventProcessManager::Instance()->UnInit();
+    iobox::CDeviceCommManager::Instance()->UnInit();
+    iobox::CTCPConnMgr::Instance()->SetTiming(iobox::ModbusTiming());
+    for (auto& box : m_boxes) {
+        box.sim->Stop(); // a shared simulator stops once
+    }
+}
+
+Box& PluginFixture::AddBox(int companyType, int inputType)
 {
     iobox::sim::SimulatorConfig config;
     config.companyType = companyType;
-    config.inputs = inputs;
-    config.outputs = outputs;
-    return config;
+    auto sim = std::make_shared<iobox::sim::IOBoxSimulator>(config);
+    EXPECT_TRUE(sim->Start()) << sim->LastError();
+    return AddDevice(std::move(sim), companyType, inputType);
 }
 
-void AlarmRecorder::Callback(iobox::ModbusAlarmInfo* info, void* userData)
+Box& PluginFixture::AddDevice(std::shared_ptr<iobox::sim::IOBoxSimulator> sim, int companyType, int inputType)
 {
-    auto* self = static_cast<AlarmRecorder*>(userData);
-    std::lock_guard<std::mutex> lock(self->m_mutex);
-    self->m_records.push_back(*info);
+    m_boxes.emplace_back();
+    Box& added = m_boxes.back();
+    added.sim = std::move(sim);
+    testsupport::IOBoxSpec spec;
+    spec.id = static_cast<int>(m_boxes.size());
+    spec.guid = "GUID-" + std::to_string(spec.id);
+    spec.code = "code-" + std::to_string(spec.id);
+    spec.port = added.sim->Port();
+    spec.inputType = inputType;
+    spec.companyType = companyType;
+    added.device = testsupport::MakeIOBox(spec);
+    m_host.deviceManager->AddDevice(added.device);
+    added.strategy = std::make_unique<iobox::CIOBoxStrategy>(added.device, false);
+    return added;
 }
 
-void AlarmRecorder::Install() { iobox::CTCPConnMgr::Instance()->SetAlarmCallback(&AlarmRecorder::Callback, this); }
-
-std::vector<iobox::ModbusAlarmInfo> AlarmRecorder::Records() const
+bool PluginFixture::Login(Box& box)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_records;
-}
-
-std::size_t AlarmRecorder::Count() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_records.size();
-}
-
-bool AlarmRecorder::WaitForCount(std::size_t count, std::chrono::milliseconds timeout) const
-{
-    return testsupport::WaitFor([&] { return Count() >= count; }, timeout);
-}
-
-void RequestLog::Attach(iobox::sim::SimulatorConfig& config)
-{
-    config.onRequest = [this](const iobox::sim::RequestInfo& info) {
-        const auto now = std::chrono::steady_clock::now();
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_requests.push_back(info);
-        m_times.push_back(now);
-    };
-}
-
-std::size_t RequestLog::Count(uint64_t connection, uint8_t function) const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    std::size_t n = 0;
-    for (const auto& r : m_requests) {
-        n += (r.connectionId == connection && r.function == function) ? 1 : 0;
-    }
-    return n;
-}
-
-std::vector<iobox::sim::RequestInfo> RequestLog::Of(uint8_t function) const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    std::vector<iobox::sim::RequestInfo> out;
-    for (const auto& r : m_requests) {
-        if (r.function == function) {
-            out.push_back(r);
-        }
-    }
-    return out;
-}
-
-bool RequestLog::WaitFor(uint8_t function, std::size_t n, std::chrono::milliseconds timeout) const
-{
-    return testsupport::WaitFor([&] { return Of(function).size() >= n; }, timeout);
-}
-
-std::vector<std::chrono::steady_clock::time_point> RequestLog::TimesOf(uint8_t function) const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    std::vector<std::chrono::steady_clock::time_point> out;
-    for (std::size_t i = 0; i < m_requests.size(); ++i) {
-        if (m_requests[i].function == function) {
-            out.push_back(m_times[i]);
-        }
-    }
-    return out;
-}
-
-void RequestLog::Clear()
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_requests.clear();
-    m_times.clear();
-}
-
-namespace {
-
-std::string Describe(const OutputTraffic::States& states)
-{
-    std::ostringstream out;
-    for (const auto& entry : states) {
-        out << entry.first << "=" << entry.second << " ";
-    }
-    return out.str();
-}
-
-// What a read by the owner of `own`, after setting it to `state`, must show.
-bool ReadIsRight(const OutputTraffic& traffic, const OutputTraffic::States& read, unsigned int own, unsigned int state)
-{
-    if (read.size() != traffic.fixed.size() + static_cast<std::size_t>(traffic.threads)) {
+    if (!box.strategy->Login()) {
         return false;
     }
-    for (const auto& entry : read) {
-        const auto fixed = traffic.fixed.find(entry.first);
-        if (fixed != traffic.fixed.end()) {
-            if (entry.second != fixed->second) {
-                return false;
-            }
-        } else if (entry.first == own ? entry.second != state : entry.second > 1) {
-            return false;
-        }
-    }
+    box.conn = iobox::CTCPConnMgr::Instance()->GetConn(Handle(box)).get();
     return true;
 }
 
-} // namespace
-
-OutputTrafficResult RunOutputTraffic(const OutputTraffic& traffic, const iobox::sim::IOBoxSimulator& sim)
-{
-    std::atomic<int> readsOk{0};
-    std::atomic<int> readsWrong{0};
-    std::atomic<int> writesFailed{0};
-    std::mutex wrongMutex;
-    std::string firstWrong;
-    const auto fixedOutput = *traffic.fixed.begin();
-    const uint64_t pollsBefore = sim.RequestCount(kReadInputs);
-    auto host = [&](int thread) {
-        const unsigned int own = static_cast<unsigned int>(thread) + 1;
-        for (int i = 0; i < traffic.iterations; ++i) {
-            if (i % 10 == 0) {
-                sim.WaitForRequests(kReadInputs, pollsBefore + static_cast<uint64_t>(i / 10), kWait);
-            }
-            const unsigned int state = static_cast<unsigned int>(i % 2);
-            if (!traffic.write(static_cast<int>(own), static_cast<int>(state)) ||
-                !traffic.write(static_cast<int>(fixedOutput.first), static_cast<int>(fixedOutput.second))) {
-                ++writesFailed;
-            }
-            OutputTraffic::States read;
-            const bool ok = traffic.read(read);
-            if (ok && ReadIsRight(traffic, read, own, state)) {
-                ++readsOk;
-                continue;
-            }
-            ++readsWrong;
-            std::lock_guard<std::mutex> lock(wrongMutex);
-            if (firstWrong.empty()) {
-                firstWrong = "thread " + std::to_string(thread) + " set output " + std::to_string(own) + " to " +
-                             std::to_string(state) + ", read " + (ok ? Describe(read) : std::string("failed"));
-            }
-        }
-    };
-    std::vector<std::thread> threads;
-    for (int k = 0; k < traffic.threads; ++k) {
-        threads.emplace_back(host, k);
-    }
-    for (auto& thread : threads) {
-        thread.join();
-    }
-    OutputTrafficResult result;
-    result.readsOk = readsOk.load();
-    result.readsWrong = readsWrong.load();
-    result.writesFailed = writesFailed.load();
-    result.firstWrong = firstWrong;
-    return result;
-}
-
-std::vector<std::string> Texts(const testsupport::LogCapture& log, const std::string& format)
-{
-    std::vector<std::string> texts;
-    for (const auto& line : log.WithFormat(format)) {
-        texts.push_back(line.text);
-    }
-    return texts;
-}
-
-void ModbusFixture::SetUp() { iobox::CTCPConnMgr::Instance()->SetTiming(m_timing); }
-
-void ModbusFixture::TearDown()
+bool PluginFixture::LoginWithShortTimeouts(Box& box)
 {
     auto* manager = iobox::CTCPConnMgr::Instance();
-    for (int handle : m_handles) {
-        manager->Logout(handle);
+    auto param = std::dynamic_pointer_cast<dam::CModbusLoginParam>(box.device->GetDeviceLoginParam());
+    const int handle = manager->RequestLogin(Loopback(box.sim->Port()), 12, 6, param->GetVal_input_type(),
+                                             param->GetVal_company_type());
+    if (handle < 0) {
+        return false;
     }
-    manager->SetAlarmCallback(nullptr, nullptr);
-    manager->SetTiming(iobox::ModbusTiming());
-    m_sim.reset();
-}
-
-bool ModbusFixture::StartSim(iobox::sim::SimulatorConfig config)
-{
-    m_sim.reset();
-    m_requests.Clear();
-    m_requests.Attach(config);
-    m_sim = std::make_unique<iobox::sim::IOBoxSimulator>(std::move(config));
-    const bool started = m_sim->Start();
-    EXPECT_TRUE(started) << m_sim->LastError();
-    return started;
-}
-
-int ModbusFixture::Login(int inputNum, int outputNum, int inputType, int companyType)
-{
-    const int handle = iobox::CTCPConnMgr::Instance()->RequestLogin(Loopback(m_sim->Port()), inputNum, outputNum,
-                                                                    inputType, companyType);
-    if (handle > 0) {
-        m_handles.push_back(handle);
+    box.device->SetDeviceHandle(box.device->MapLoginHandle(handle));
+    manager->SaveAdamDeviceGuid(handle, {box.device->GetDeviceGuid(), box.device->GetDeviceHandle()});
+    if (!box.strategy->AfterLogin(std::make_shared<dam::CDeviceLoginData>())) {
+        return false;
     }
-    return handle;
+    box.conn = manager->GetConn(handle).get();
+    return true;
 }
 
-int ModbusFixture::LoginAndSave(int inputNum, int outputNum, int inputType, int companyType)
+std::vector<int> PluginFixture::EventPoints(const Box& box) const
 {
-    const int handle = Login(inputNum, outputNum, inputType, companyType);
-    if (handle > 0) {
-        iobox::CTCPConnMgr::Instance()->SaveAdamDeviceGuid(handle, {GuidOf(handle), DeviceIdOf(handle)});
+    const auto numbers = ChannelNumbers(box.device, kAlarmInputChannel);
+    std::vector<int> points;
+    for (const auto& event : m_host.capacityManager->Events()) {
+        const auto it = numbers.find(event.sourceId);
+        if (it != numbers.end()) {
+            points.push_back(it->second);
+        }
     }
-    return handle;
+    return points;
 }
 
-bool ModbusFixture::ConnLogged(int level, const std::string& func, const std::string& text) const
+bool PluginFixture::WaitForEvents(const Box& box, std::size_t count) const
 {
-    return m_log.HasLine(level, "[iobox::CModbusTCPConn::" + func + "]" + text, kConnSource);
+    return testsupport::WaitFor([&] { return EventPoints(box).size() >= count; }, kWait);
 }
 
-std::vector<int> ModbusFixture::StatusCodes() const
+bool PluginFixture::WaitForPolls(const Box& box, uint64_t more) const
+{
+    return box.sim->WaitForRequests(kReadInputs, box.sim->RequestCount(kReadInputs) + more, kWait);
+}
+
+bool PluginFixture::WaitForLines(const char* format, std::size_t count) const
+{
+    return testsupport::WaitFor([&] { return m_log.CountFormat(format) >= count; }, kWait);
+}
+
+std::map<unsigned int, unsigned int> PluginFixture::Outputs(const Box& box) const
+{
+    std::vector<std::shared_ptr<dam::CAlarmOutputStatus>> statuses;
+    std::map<unsigned int, unsigned int> states;
+    if (!iobox::CIOBoxOperationImp::Instance()->GetAlarmOutputStatus(statuses, box.device)) {
+        return states;
+    }
+    const auto numbers = ChannelNumbers(box.device, kAlarmOutputChannel);
+    for (const auto& status : statuses) {
+        const auto it = numbers.find(status->GetAlarmOutputID());
+        if (it != numbers.end()) {
+            states[static_cast<unsigned int>(it->second)] = status->GetStatus();
+        }
+    }
+    return states;
+}
+
+bool PluginFixture::Switch(const Box& box, int outputNo, unsigned int state) const
+{
+    for (const auto& channel : box.device->GetChannels(kAlarmOutputChannel)) {
+        if (channel->GetNo() == outputNo) {
+            return iobox::CIOBoxOperationImp::Instance()->SetAlarmOutStatus(channel->GetID(), state, box.device);
+        }
+    }
+    return false;
+}
+
+std::vector<int> PluginFixture::StatusCodes(const Box& box) const
 {
     std::vector<int> codes;
     for (const auto& record : m_host.deviceManager->StatusNotifications()) {
-        codes.push_back(record.statusCode);
+        if (record.deviceId == Handle(box)) {
+            codes.push_back(record.statusCode);
+        }
     }
     return codes;
+}
+
+void PluginFixture::ExpectServedAgain(const Box& box, const std::vector<int>& inAlarm)
+{
+    ASSERT_GE(Handle(box), 1);
+    EXPECT_EQ(iobox::CTCPConnMgr::Instance()->GetConn(Handle(box)).get(), box.conn);
+
+    const std::size_t before = EventPoints(box).size();
+    ASSERT_TRUE(WaitForEvents(box, before + 2 * inAlarm.size())) << m_log.Dump();
+    const auto points = EventPoints(box);
+    EXPECT_TRUE(OnlyPoints(std::vector<int>(points.begin() + static_cast<std::ptrdiff_t>(before), points.end()), inAlarm));
+
+    // The device answers in order, so a read right after a switch sees it.
+    const auto states = Outputs(box);
+    ASSERT_EQ(states.size(), 6u) << m_log.Dump();
+    const unsigned int flipped = states.at(6) == 1 ? 0 : 1;
+    EXPECT_TRUE(Switch(box, 6, flipped));
+    const auto after = Outputs(box);
+    ASSERT_EQ(after.size(), 6u);
+    EXPECT_EQ(after.at(6), flipped);
+    EXPECT_EQ(box.sim->GetOutput(6), flipped == 1);
 }
 
 } // namespace modbustest

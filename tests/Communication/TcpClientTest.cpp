@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cstdio>
 #include <future>
-#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,11 +22,10 @@ namespace {
 
 using Marl::Net::CTCPClient;
 using Marl::Net::StickyParam;
-using Marl::Net::TcpConnectParam;
 using transporttest::AnswerOnce;
 using transporttest::ClientParams;
-using transporttest::HeadSticky;
 using transporttest::HeadFramed;
+using transporttest::HeadSticky;
 using transporttest::LoopbackServer;
 using transporttest::Peer;
 using Clock = std::chrono::steady_clock;
@@ -36,17 +34,22 @@ const char* const kSource = "src/Communication/ModbusComm/TCP/Private/TCPClient.
 
 std::string In(const char* operation) { return std::string("[Marl::Net::CTCPClient::") + operation + "]"; }
 
-StickyParam ByEnd(const std::string& flag = "\r\n")
+StickyParam ByEnd()
 {
     StickyParam sticky;
     sticky.mode = Marl::Net::kStickyByEnd;
-    sticky.endFlag = flag;
+    sticky.endFlag = "\r\n";
     return sticky;
 }
 
 long long MsSince(Clock::time_point start)
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+bool Ready(std::promise<void>& promise)
+{
+    return promise.get_future().wait_for(std::chrono::seconds(5)) == std::future_status::ready;
 }
 
 // ---- connecting ------------------------------------------------------------------------
@@ -62,8 +65,6 @@ TEST(TcpClient, ConnectToClosedPortIsRefused)
     EXPECT_TRUE(log.HasLine(4, In("OnConnect") + "Connect err Connection refused", kSource)) << log.Dump();
     EXPECT_TRUE(log.HasLine(5, In("Connect") + "adam conn_err, error code:" + std::to_string(ECONNREFUSED), kSource))
         << log.Dump();
-    // Not connected: Disconnect has nothing to do.
-    EXPECT_EQ(client.Disconnect(), 0);
 }
 
 TEST(TcpClient, UnansweredConnectEndsAtItsDeadlineAndTheClientCanTryAgain)
@@ -71,7 +72,7 @@ TEST(TcpClient, UnansweredConnectEndsAtItsDeadlineAndTheClientCanTryAgain)
     transporttest::UnansweredListener listener;
     ASSERT_TRUE(listener.Full()) << "could not fill the listener's backlog";
     testsupport::LogCapture log;
-    TcpConnectParam param = ClientParams(listener.Port());
+    auto param = ClientParams(listener.Port());
     param.connectTimeoutMs = 300;
     CTCPClient client(param);
 
@@ -80,177 +81,86 @@ TEST(TcpClient, UnansweredConnectEndsAtItsDeadlineAndTheClientCanTryAgain)
     EXPECT_GE(MsSince(start), 300);
     EXPECT_TRUE(log.HasLine(5, In("Connect") + "adam conn_err, error code:10035", kSource)) << log.Dump();
     EXPECT_EQ(log.CountFormat("[%s]Connect err %s[%s(%d)]"), 0U) << log.Dump();
-    EXPECT_FALSE(client.IsConnected());
 
-    // Once the listener has room again, the same client connects.
     listener.Release();
     EXPECT_EQ(client.Connect(), 0) << log.Dump();
-    EXPECT_TRUE(client.IsConnected());
 }
 
 // ---- framed exchanges ------------------------------------------------------------------
 
-enum class Delivery { Whole, ByteByByte, Late };
-
-struct ExchangeCase {
-    const char* name;
-    uint32_t mode;
-    Delivery delivery;
-};
-
-void PrintTo(const ExchangeCase& c, std::ostream* os) { *os << c.name; }
-
-class TcpClientExchange : public ::testing::TestWithParam<ExchangeCase> {};
-
-// Replies "reply to <request>" framed by the case's mode; end-framed replies carry bytes
-// after the end flag that belong to no one.
-void ReplyOnce(Peer& peer, const ExchangeCase& c)
+TEST(TcpClient, ReceivesTheWholeFramedReplyWholeSplitOrLate)
 {
-    std::string request;
-    if (!peer.ReadExact(request, 5)) {
-        return;
+    enum class Delivery { Whole, ByteByByte, Late };
+    for (const bool head : {true, false}) {
+        for (const Delivery delivery : {Delivery::Whole, Delivery::ByteByByte, Delivery::Late}) {
+            SCOPED_TRACE(std::string(head ? "head" : "end") + " framing, delivery " +
+                         std::to_string(static_cast<int>(delivery)));
+            // End-framed replies carry bytes after the end flag that belong to no one.
+            LoopbackServer server([&](Peer& peer) {
+                std::string request;
+                if (!peer.ReadExact(request, 5)) {
+                    return;
+                }
+                const std::string reply = head ? HeadFramed("reply to " + request) : "reply to " + request + "\r\nafter";
+                if (delivery == Delivery::Late) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                }
+                delivery == Delivery::ByteByByte ? peer.WriteSlowly(reply) : peer.Write(reply);
+                peer.WaitClosed();
+            });
+            testsupport::LogCapture log;
+            CTCPClient client(ClientParams(server.Port()));
+            ASSERT_EQ(client.Connect(), 0) << log.Dump();
+            StickyParam sticky = head ? HeadSticky() : ByEnd();
+            if (head) {
+                ASSERT_EQ(client.SendDataByHeadSticky(sticky, "PING1"), 0) << log.Dump();
+                EXPECT_EQ(sticky.head, std::string("\0\016", 2));
+                EXPECT_EQ(sticky.body, "reply to PING1");
+            } else {
+                ASSERT_EQ(client.SendDataByEndSticky(sticky, "PING1"), 0) << log.Dump();
+                EXPECT_EQ(sticky.endData, "reply to PING1\r\n");
+            }
+            EXPECT_EQ(client.Disconnect(), 0);
+        }
     }
-    const std::string body = "reply to " + request;
-    const std::string reply = c.mode == Marl::Net::kStickyByHead ? HeadFramed(body) : body + "\r\nafter";
-    switch (c.delivery) {
-    case Delivery::Whole:
-        peer.Write(reply);
-        break;
-    case Delivery::ByteByByte:
-        peer.WriteSlowly(reply, 1);
-        break;
-    case Delivery::Late:
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        peer.Write(reply);
-        break;
-    }
-    peer.WaitClosed();
 }
 
-TEST_P(TcpClientExchange, ReceivesTheWholeFramedReply)
+TEST(TcpClient, ReplyLeftBySendOnlyRequestIsDrainedBeforeNextExchange)
 {
-    const ExchangeCase c = GetParam();
-    LoopbackServer server([&](Peer& peer) { ReplyOnce(peer, c); });
-    testsupport::LogCapture log;
-    CTCPClient client(ClientParams(server.Port()));
-    ASSERT_EQ(client.Connect(), 0) << log.Dump();
-
-    if (c.mode == Marl::Net::kStickyByHead) {
-        StickyParam sticky = HeadSticky();
-        ASSERT_EQ(client.SendDataByHeadSticky(sticky, "PING1"), 0) << log.Dump();
-        EXPECT_EQ(sticky.head, std::string("\0\016", 2));
-        EXPECT_EQ(sticky.body, "reply to PING1");
-    } else {
-        StickyParam sticky = ByEnd();
-        ASSERT_EQ(client.SendDataByEndSticky(sticky, "PING1"), 0) << log.Dump();
-        EXPECT_EQ(sticky.endData, "reply to PING1\r\n");
-    }
-    EXPECT_EQ(client.Disconnect(), 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Framings, TcpClientExchange,
-    ::testing::Values(ExchangeCase{"HeadWhole", Marl::Net::kStickyByHead, Delivery::Whole},
-                      ExchangeCase{"HeadByteByByte", Marl::Net::kStickyByHead, Delivery::ByteByByte},
-                      ExchangeCase{"HeadLate", Marl::Net::kStickyByHead, Delivery::Late},
-                      ExchangeCase{"EndWhole", Marl::Net::kStickyByEnd, Delivery::Whole},
-                      ExchangeCase{"EndByteByByte", Marl::Net::kStickyByEnd, Delivery::ByteByByte},
-                      ExchangeCase{"EndLate", Marl::Net::kStickyByEnd, Delivery::Late}),
-    [](const ::testing::TestParamInfo<ExchangeCase>& info) { return std::string(info.param.name); });
-
-class TcpClientDrain : public ::testing::TestWithParam<bool> {};
-
-TEST_P(TcpClientDrain, ReplyLeftBySendOnlyRequestIsDrainedBeforeNextExchange)
-{
-    const bool tls = GetParam();
     auto tlsContext = transporttest::MakeServerTlsContext(TLS1_2_VERSION, TLS1_2_VERSION);
-    std::promise<void> leftoverDelivered;
-    std::string received;
-    LoopbackServer server(
-        [&](Peer& peer) {
-            // Several 1024-byte chunks of an answer nobody reads, in two writes (over TLS two
-            // records, the second of which the client's TLS layer may hold unprocessed).
-            std::string request;
-            if (!peer.ReadExact(request, 2) || !peer.Write(std::string(2500, 'Z')) ||
-                !peer.Write(std::string(2500, 'Y')) || !peer.WaitDelivered()) {
-                return;
-            }
-            leftoverDelivered.set_value();
-            if (!peer.ReadExact(received, 5)) {
-                return;
-            }
-            peer.Write(HeadFramed("fresh"));
-            peer.WaitClosed();
-        },
-        1, tls ? tlsContext.get() : nullptr);
-    testsupport::LogCapture log;
-    CTCPClient client(ClientParams(server.Port(), 1500, tls));
-    ASSERT_EQ(client.Connect(), 0) << log.Dump();
+    for (const bool tls : {false, true}) {
+        SCOPED_TRACE(tls ? "TLS" : "plain");
+        std::promise<void> leftoverDelivered;
+        std::string received;
+        LoopbackServer server(
+            [&](Peer& peer) {
+                // Several 1024-byte chunks of an answer nobody reads, in two writes (over TLS two
+                // records, the second of which the client's TLS layer may hold unprocessed).
+                std::string request;
+                if (!peer.ReadExact(request, 2) || !peer.Write(std::string(2500, 'Z')) ||
+                    !peer.Write(std::string(2500, 'Y')) || !peer.WaitDelivered()) {
+                    return;
+                }
+                leftoverDelivered.set_value();
+                if (peer.ReadExact(received, 5)) {
+                    peer.Write(HeadFramed("fresh"));
+                }
+                peer.WaitClosed();
+            },
+            1, tls ? tlsContext.get() : nullptr);
+        testsupport::LogCapture log;
+        CTCPClient client(ClientParams(server.Port(), 1500, tls));
+        ASSERT_EQ(client.Connect(), 0) << log.Dump();
 
-    // Empty data writes nothing: the server's first two bytes are those of the next send.
-    EXPECT_EQ(client.SendDataNoReceive("", true), 0);
-    ASSERT_EQ(client.SendDataNoReceive("SO", false), 0);
-    ASSERT_EQ(leftoverDelivered.get_future().wait_for(std::chrono::seconds(5)), std::future_status::ready);
-
-    StickyParam sticky = HeadSticky();
-    ASSERT_EQ(client.SendDataByHeadSticky(sticky, "HELLO"), 0) << log.Dump();
-    EXPECT_EQ(sticky.body, "fresh");
-    EXPECT_EQ(received, "HELLO");
-}
-
-INSTANTIATE_TEST_SUITE_P(Transports, TcpClientDrain, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Tls" : "Plain"; });
-
-TEST(TcpClient, ClearRecvBufferWithAllOnesWaitsTheReceiveTimeoutForEachChunk)
-{
-    LoopbackServer server([](Peer& peer) {
-        std::string request;
-        if (!peer.ReadExact(request, 2)) {
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        if (peer.Write(std::string(3000, 'Z')) && peer.WaitDelivered() && peer.ReadExact(request, 2)) {
-            peer.Write("X");
-        }
-        peer.WaitClosed();
-    });
-    CTCPClient client(ClientParams(server.Port(), 1000));
-    ASSERT_EQ(client.Connect(), 0);
-    ASSERT_EQ(client.SendDataNoReceive("GO", false), 0);
-
-    // Waits up to a second for each chunk, so the late junk is discarded as well.
-    const auto start = Clock::now();
-    client.ClearRecvBuffer(0xFFFFFFFFU);
-    EXPECT_GE(MsSince(start), 1300);
-
-    ASSERT_EQ(client.SendDataNoReceive("NX", false), 0);
-    std::string out;
-    EXPECT_EQ(client.ReadData(out, 1), 1);
-    EXPECT_EQ(out, "X");
-}
-
-TEST(TcpClient, WriteToAResetConnectionFails)
-{
-    LoopbackServer server([](Peer& peer) {
-        std::string request;
-        peer.ReadExact(request, 1);
-        peer.ResetOnClose();
-    });
-    testsupport::LogCapture log;
-    CTCPClient client(ClientParams(server.Port()));
-    ASSERT_EQ(client.Connect(), 0) << log.Dump();
-    ASSERT_EQ(client.SendDataNoReceive("P", false), 0);
-    ASSERT_TRUE(testsupport::WaitFor([&]() { return server.Served() == 1; }, std::chrono::seconds(5)));
-
-    // The second write meets a socket the peer has reset: it must fail, never raise a signal.
-    for (int i = 0; i < 2; ++i) {
-        EXPECT_EQ(client.SendDataNoReceive("PING1", false), -1) << "write " << i;
+        // Empty data writes nothing: the server's first two bytes are those of the next send.
+        EXPECT_EQ(client.SendDataNoReceive("", true), 0);
+        ASSERT_EQ(client.SendDataNoReceive("SO", false), 0);
+        ASSERT_TRUE(Ready(leftoverDelivered));
+        StickyParam sticky = HeadSticky();
+        ASSERT_EQ(client.SendDataByHeadSticky(sticky, "HELLO"), 0) << log.Dump();
+        EXPECT_EQ(sticky.body, "fresh");
+        EXPECT_EQ(received, "HELLO");
     }
-    const auto lines = log.WithFormat("[%s]network,[%s],len[%d],writenlen[%d][%s(%d)]");
-    ASSERT_EQ(lines.size(), 2U) << log.Dump();
-    EXPECT_EQ(lines[0].level, 4);
-    EXPECT_NE(lines[0].text.find("],len[5],writenlen[0]"), std::string::npos) << lines[0].text;
-    EXPECT_TRUE(client.IsConnected());
 }
 
 TEST(TcpClient, PeerClosingInTheMiddleOfABodyFailsTheExchangeButNotTheConnectedFlag)
@@ -268,34 +178,40 @@ TEST(TcpClient, PeerClosingInTheMiddleOfABodyFailsTheExchangeButNotTheConnectedF
 
     EXPECT_EQ(client.Disconnect(), 0);
     EXPECT_FALSE(client.IsConnected());
-    log.Clear();
     EXPECT_EQ(client.SendDataNoReceive("PING2", false), -1);
     EXPECT_TRUE(log.HasLine(4, In("SendDataNoReceive") + "network,tcp hasn't open", kSource)) << log.Dump();
 }
 
-TEST(TcpClient, EndFramedReplyCutOffByThePeerFails)
+TEST(TcpClient, WriteToAResetConnectionFailsWithoutASignal)
 {
-    LoopbackServer server(AnswerOnce("no end flag here", true));
+    LoopbackServer server([](Peer& peer) {
+        std::string request;
+        peer.ReadExact(request, 1);
+        peer.ResetOnClose();
+    });
     testsupport::LogCapture log;
     CTCPClient client(ClientParams(server.Port()));
-    ASSERT_EQ(client.Connect(), 0);
-    StickyParam sticky = ByEnd();
-    EXPECT_EQ(client.SendDataByEndSticky(sticky, "PING1"), -1);
-    EXPECT_TRUE(log.HasLine(4, In("SendDataByEndSticky") + "network,read len = 0", kSource)) << log.Dump();
-    EXPECT_TRUE(sticky.endData.empty());
-}
+    ASSERT_EQ(client.Connect(), 0) << log.Dump();
+    ASSERT_EQ(client.SendDataNoReceive("P", false), 0);
+    ASSERT_TRUE(testsupport::WaitFor([&]() { return server.Served() == 1; }, std::chrono::seconds(5)));
 
-// ---- time-outs -------------------------------------------------------------------------
+    // Writes meet a socket the peer has reset: they fail; a raised SIGPIPE would end the test.
+    EXPECT_EQ(client.SendDataNoReceive("PING1", false), -1);
+    EXPECT_EQ(client.SendDataNoReceive("PING1", false), -1);
+    const auto lines = log.WithFormat("[%s]network,[%s],len[%d],writenlen[%d][%s(%d)]");
+    ASSERT_EQ(lines.size(), 2U) << log.Dump();
+    EXPECT_EQ(lines[0].level, 4);
+    EXPECT_NE(lines[0].text.find("],len[5],writenlen[0]"), std::string::npos) << lines[0].text;
+}
 
 TEST(TcpClient, ReceiveTimeoutBelowOneSecondOnlyTakesAReplyThatIsAlreadyThere)
 {
     std::promise<void> replyDelivered;
     LoopbackServer server([&](Peer& peer) {
-        // First connection: the reply is there before the client asks.
+        // The first reply is there before the client asks; the next comes 100 ms late.
         if (peer.Write(HeadFramed("early")) && peer.WaitDelivered()) {
             replyDelivered.set_value();
         }
-        // Then a request whose reply comes 100 ms later.
         std::string request;
         if (peer.ReadExact(request, 5)) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -306,160 +222,49 @@ TEST(TcpClient, ReceiveTimeoutBelowOneSecondOnlyTakesAReplyThatIsAlreadyThere)
     testsupport::LogCapture log;
     CTCPClient client(ClientParams(server.Port(), 500));
     ASSERT_EQ(client.Connect(), 0);
-    ASSERT_EQ(replyDelivered.get_future().wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    ASSERT_TRUE(Ready(replyDelivered));
 
     // No request bytes: nothing is drained, and the waiting reply is taken at once.
     StickyParam early = HeadSticky();
     EXPECT_EQ(client.SendDataByHeadSticky(early, ""), 0) << log.Dump();
     EXPECT_EQ(early.body, "early");
-
     StickyParam late = HeadSticky();
     EXPECT_EQ(client.SendDataByHeadSticky(late, "PING1"), -1);
     EXPECT_TRUE(log.HasLine(4, In("SendDataByHeadSticky") + "network,read timeout", kSource)) << log.Dump();
 }
 
-struct SilenceCase {
-    const char* name;
-    std::string reply;    // what the server sends before it falls silent
-    const char* expected; // the log line, function name included
-    const char* body;     // what the client has of the body afterwards
-};
-
-void PrintTo(const SilenceCase& c, std::ostream* os) { *os << c.name; }
-
-class TcpClientSilentPeer : public ::testing::TestWithParam<SilenceCase> {};
-
-TEST_P(TcpClientSilentPeer, ExchangeEndsAfterTheReceiveTimeout)
-{
-    const SilenceCase c = GetParam();
-    LoopbackServer server(AnswerOnce(c.reply));
-    testsupport::LogCapture log;
-    CTCPClient client(ClientParams(server.Port(), 1000));
-    ASSERT_EQ(client.Connect(), 0);
-
-    StickyParam sticky = HeadSticky();
-    const auto start = Clock::now();
-    EXPECT_EQ(client.SendDataByHeadSticky(sticky, "PING1"), -1);
-    EXPECT_GE(MsSince(start), 1000);
-    EXPECT_TRUE(log.HasLine(4, c.expected, kSource)) << log.Dump();
-    EXPECT_EQ(log.Lines().size(), 1U) << log.Dump();
-    EXPECT_EQ(sticky.body, c.body);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Replies, TcpClientSilentPeer,
-    ::testing::Values(
-        // Nothing within the whole seconds of the receive time-out.
-        SilenceCase{"NoReply", "", "[Marl::Net::CTCPClient::SendDataByHeadSticky]network,read timeout", ""},
-        // A body that stops half-way: the read itself is bounded by the receive time-out.
-        SilenceCase{"StalledBody", HeadFramed("0123456789").substr(0, 4),
-                    "[Marl::Net::CTCPClient::ReadData]network,[Connection timed out]", "01"}),
-    [](const ::testing::TestParamInfo<SilenceCase>& info) { return std::string(info.param.name); });
-
-// ---- framing descriptors ---------------------------------------------------------------
-
-struct BadFramingCase {
-    const char* name;
-    bool endFraming; // which exchange is called
-    StickyParam sticky;
-    const char* expected; // the log line after the function name
-};
-
-void PrintTo(const BadFramingCase& c, std::ostream* os) { *os << c.name; }
-
-class TcpClientBadFraming : public ::testing::TestWithParam<BadFramingCase> {};
-
-TEST_P(TcpClientBadFraming, IsRefusedAfterTheRequestWasSent)
-{
-    const BadFramingCase c = GetParam();
-    std::string received;
-    LoopbackServer server([&](Peer& peer) {
-        peer.ReadExact(received, 5);
-        peer.WaitClosed();
-    });
-    testsupport::LogCapture log;
-    CTCPClient client(ClientParams(server.Port()));
-    ASSERT_EQ(client.Connect(), 0);
-
-    StickyParam sticky = c.sticky;
-    const int result = c.endFraming ? client.SendDataByEndSticky(sticky, "PING1")
-                                    : client.SendDataByHeadSticky(sticky, "PING1");
-    EXPECT_EQ(result, -1);
-    const char* func = c.endFraming ? "SendDataByEndSticky" : "SendDataByHeadSticky";
-    EXPECT_TRUE(log.HasLine(4, In(func) + c.expected, kSource)) << log.Dump();
-    EXPECT_EQ(client.Disconnect(), 0);
-    ASSERT_TRUE(testsupport::WaitFor([&]() { return server.Served() == 1; }, std::chrono::seconds(5)));
-    EXPECT_EQ(received, "PING1");
-}
-
-StickyParam WithoutCallback()
-{
-    StickyParam sticky = HeadSticky();
-    sticky.bodyLength = nullptr;
-    return sticky;
-}
-
-StickyParam HeadLength(int32_t length)
-{
-    StickyParam sticky = HeadSticky();
-    sticky.headLength = length;
-    return sticky;
-}
-
-StickyParam WrongMode(StickyParam sticky, uint32_t mode)
-{
-    sticky.mode = mode;
-    return sticky;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Descriptors, TcpClientBadFraming,
-    ::testing::Values(BadFramingCase{"HeadLengthZero", false, HeadLength(0), "network,headlen[0]"},
-                      BadFramingCase{"HeadLengthNegative", false, HeadLength(-3), "network,headlen[-3]"},
-                      BadFramingCase{"NoLengthCallback", false, WithoutCallback(), "network,headlen[2]"},
-                      BadFramingCase{"HeadCallInEndMode", false, WrongMode(HeadSticky(), 1), "network,headlen[2]"},
-                      BadFramingCase{"EmptyEndFlag", true, ByEnd(""), "network,endflag[]"},
-                      BadFramingCase{"EndCallInHeadMode", true, WrongMode(ByEnd("#"), 0), "network,endflag[#]"}),
-    [](const ::testing::TestParamInfo<BadFramingCase>& info) { return std::string(info.param.name); });
-
 // ---- TLS -------------------------------------------------------------------------------
 
-TEST(TcpClient, TlsTwelveExchangesAndReconnectsWithASelfSignedCertificate)
+TEST(TcpClient, TlsTwelveWorksWithASelfSignedCertificate)
 {
     auto tls = transporttest::MakeServerTlsContext(TLS1_2_VERSION, TLS1_3_VERSION);
-    std::atomic<int> tls12Sessions{0};
+    int version = 0;
     LoopbackServer server(
         [&](Peer& peer) {
-            if (peer.TlsVersion() == TLS1_2_VERSION) {
-                ++tls12Sessions;
-            }
+            version = peer.TlsVersion();
             std::string request;
             if (peer.ReadExact(request, 5)) {
                 peer.Write(HeadFramed("secret " + request));
             }
-            request.clear();
-            if (peer.ReadExact(request, 5)) {
-                peer.WriteSlowly("end " + request + "\r\n", 1);
+            std::string second;
+            if (peer.ReadExact(second, 5)) {
+                peer.WriteSlowly("end " + second + "\r\n");
             }
             peer.WaitClosed();
         },
-        2, tls.get());
+        1, tls.get());
     testsupport::LogCapture log;
     CTCPClient client(ClientParams(server.Port(), 1500, true));
-
-    for (int round = 1; round <= 2; ++round) {
-        ASSERT_EQ(client.Connect(), 0) << "round " << round << "\n" << log.Dump();
-        StickyParam head = HeadSticky();
-        EXPECT_EQ(client.SendDataByHeadSticky(head, "PING1"), 0) << log.Dump();
-        EXPECT_EQ(head.body, "secret PING1");
-        StickyParam end = ByEnd();
-        EXPECT_EQ(client.SendDataByEndSticky(end, "PING2"), 0) << log.Dump();
-        EXPECT_EQ(end.endData, "end PING2\r\n");
-        EXPECT_EQ(client.Disconnect(), 0);
-    }
-    ASSERT_TRUE(testsupport::WaitFor([&]() { return server.Served() == 2; }, std::chrono::seconds(5)));
-    EXPECT_EQ(tls12Sessions, 2);
-    EXPECT_EQ(server.FailedHandshakes(), 0);
+    ASSERT_EQ(client.Connect(), 0) << log.Dump();
+    StickyParam head = HeadSticky();
+    EXPECT_EQ(client.SendDataByHeadSticky(head, "PING1"), 0) << log.Dump();
+    EXPECT_EQ(head.body, "secret PING1");
+    StickyParam end = ByEnd();
+    EXPECT_EQ(client.SendDataByEndSticky(end, "PING2"), 0) << log.Dump();
+    EXPECT_EQ(end.endData, "end PING2\r\n");
+    EXPECT_EQ(client.Disconnect(), 0);
+    ASSERT_TRUE(testsupport::WaitFor([&]() { return server.Served() == 1; }, std::chrono::seconds(5)));
+    EXPECT_EQ(version, TLS1_2_VERSION);
 }
 
 TEST(TcpClient, TlsHandshakeWithAServerThatOnlySpeaksTlsThirteenFails)
@@ -501,15 +306,12 @@ TEST(TcpClient, TwoThreadsExchangingOnOneClientEachReceiveTheirOwnReplies)
     ASSERT_EQ(client.Connect(), 0);
 
     std::atomic<int> wrong{0};
-    std::atomic<int> failed{0};
     auto worker = [&](char tag) {
         for (int i = 0; i < kPerThread; ++i) {
             char request[8];
             std::snprintf(request, sizeof request, "%c%05d", tag, i);
             StickyParam sticky = HeadSticky();
-            if (client.SendDataByHeadSticky(sticky, request) != 0) {
-                ++failed;
-            } else if (sticky.body != std::string("echo ") + request) {
+            if (client.SendDataByHeadSticky(sticky, request) != 0 || sticky.body != std::string("echo ") + request) {
                 ++wrong;
             }
         }
@@ -518,20 +320,8 @@ TEST(TcpClient, TwoThreadsExchangingOnOneClientEachReceiveTheirOwnReplies)
     std::thread b(worker, 'B');
     a.join();
     b.join();
-    EXPECT_EQ(failed, 0) << log.Dump();
-    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(wrong, 0) << log.Dump();
 }
-
-// Descriptors held open to push new ones above a number.
-struct DescriptorFill {
-    std::vector<int> fds;
-    ~DescriptorFill()
-    {
-        for (int fd : fds) {
-            ::close(fd);
-        }
-    }
-};
 
 TEST(TcpClient, ExchangeWorksOnDescriptorsAbove1024)
 {
@@ -545,27 +335,26 @@ TEST(TcpClient, ExchangeWorksOnDescriptorsAbove1024)
         limit.rlim_cur = kFloor + 200;
         ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
     }
-    DescriptorFill fill;
-    const int base = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    ASSERT_GE(base, 0);
-    fill.fds.push_back(base);
     // dup hands out the lowest free number: once it reaches the floor, all below are taken.
-    for (int i = 0; i < kFloor + 10 && fill.fds.back() < kFloor; ++i) {
-        const int fd = ::dup(base);
-        ASSERT_GE(fd, 0);
-        fill.fds.push_back(fd);
+    std::vector<int> fill{::open("/dev/null", O_RDONLY | O_CLOEXEC)};
+    for (int i = 0; i < kFloor + 10 && fill.back() >= 0 && fill.back() < kFloor; ++i) {
+        fill.push_back(::dup(fill.front()));
     }
-    ASSERT_GE(fill.fds.back(), kFloor);
-
-    LoopbackServer server(AnswerOnce(HeadFramed("high PING1")));
-    testsupport::LogCapture log;
-    CTCPClient client(ClientParams(server.Port()));
-    ASSERT_EQ(client.Connect(), 0) << log.Dump();
-    StickyParam sticky = HeadSticky();
-    EXPECT_EQ(client.SendDataByHeadSticky(sticky, "PING1"), 0) << log.Dump();
-    EXPECT_EQ(sticky.body, "high PING1");
-    client.ClearRecvBuffer(0);
-    EXPECT_EQ(client.Disconnect(), 0);
+    ASSERT_GE(fill.back(), kFloor);
+    {
+        LoopbackServer server(AnswerOnce(HeadFramed("high PING1")));
+        testsupport::LogCapture log;
+        CTCPClient client(ClientParams(server.Port()));
+        ASSERT_EQ(client.Connect(), 0) << log.Dump();
+        StickyParam sticky = HeadSticky();
+        EXPECT_EQ(client.SendDataByHeadSticky(sticky, "PING1"), 0) << log.Dump();
+        EXPECT_EQ(sticky.body, "high PING1");
+        client.ClearRecvBuffer(0);
+        EXPECT_EQ(client.Disconnect(), 0);
+    }
+    for (int fd : fill) {
+        ::close(fd);
+    }
 }
 
 } // namespace

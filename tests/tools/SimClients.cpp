@@ -38,13 +38,10 @@ RawClient::RawClient(std::uint16_t port)
     fd_ = fd;
 }
 
-RawClient::~RawClient() { Close(); }
-
-void RawClient::Close()
+RawClient::~RawClient()
 {
     if (fd_ >= 0) {
         ::close(fd_);
-        fd_ = -1;
     }
 }
 
@@ -102,16 +99,9 @@ bool RawClient::WaitClosed(std::chrono::milliseconds timeout)
     return eof_;
 }
 
-ModbusClient::ModbusClient(std::uint16_t port, std::chrono::milliseconds timeout)
+ModbusClient::ModbusClient(std::uint16_t port) : ctx_(modbus_new_tcp("127.0.0.1", port))
 {
-    ctx_ = modbus_new_tcp("127.0.0.1", port);
-    if (ctx_ == nullptr) {
-        return;
-    }
-    const auto ms = timeout.count();
-    modbus_set_response_timeout(ctx_, static_cast<std::uint32_t>(ms / 1000),
-                                static_cast<std::uint32_t>((ms % 1000) * 1000));
-    connected_ = modbus_connect(ctx_) == 0;
+    connected_ = ctx_ != nullptr && modbus_set_response_timeout(ctx_, 1, 0) == 0 && modbus_connect(ctx_) == 0;
 }
 
 ModbusClient::~ModbusClient()

@@ -26,12 +26,11 @@ public:
     bool Send(const std::vector<std::uint8_t>& bytes);
     // Reads until `count` bytes arrived, the peer closed or the time-out passed.
     std::vector<std::uint8_t> Read(std::size_t count, std::chrono::milliseconds timeout);
-    // One whole reply: the 6-byte head and the length it gives (short on EOF or time-out).
+    // One whole reply: the 6-byte head and the length it gives (short on end or time-out).
     std::vector<std::uint8_t> ReadFrame(std::chrono::milliseconds timeout);
-    // True when the peer's end of stream arrived within the time-out.
+    // True once the peer's end of stream has arrived.
     bool Closed() const { return eof_; }
     bool WaitClosed(std::chrono::milliseconds timeout);
-    void Close();
 
 private:
     int fd_ = -1;
@@ -39,10 +38,10 @@ private:
     bool eof_ = false;
 };
 
-// libmodbus's own client, connected to 127.0.0.1:port with a short response time-out.
+// libmodbus's own client, connected to 127.0.0.1:port with a one-second response time-out.
 class ModbusClient {
 public:
-    explicit ModbusClient(std::uint16_t port, std::chrono::milliseconds timeout = std::chrono::milliseconds(1000));
+    explicit ModbusClient(std::uint16_t port);
     ~ModbusClient();
     ModbusClient(const ModbusClient&) = delete;
     ModbusClient& operator=(const ModbusClient&) = delete;
