@@ -155,6 +155,8 @@ TEST(Timer, TimerWhoseLastOwnerIsItsOwnCallbackEndsCleanly)
     ASSERT_TRUE(WaitFor([&]() { return ThreadCount() == threads && runs == 1; }, kPatience));
     std::this_thread::sleep_for(milliseconds(20));
     EXPECT_EQ(runs, 1);
+    std::lock_guard<std::mutex> lock(mutex); // the callback moved it out under this lock
+    EXPECT_EQ(timer, nullptr);
 }
 
 } // namespace
