@@ -1,0 +1,76 @@
+#pragma once
+// The stand-in host as a benchmark needs it: fresh platform managers, I/O boxes with alarm
+// input channels, the event worker thread, and a log that costs nothing below errors.
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "Marl/Base/Log.h"
+#include "OstraPlatform/HostManagers.h"
+#include "dam/Device.h"
+
+namespace bench {
+
+constexpr int kAlarmInputChannelType = 1003;
+const char* const kEventWorkerName = "iobox.d.EventFactory";
+
+class BenchHost {
+public:
+    BenchHost();
+    ~BenchHost();
+    BenchHost(const BenchHost&) = delete;
+    BenchHost& operator=(const BenchHost&) = delete;
+
+    // A host I/O box with inputs 1..inputs as alarm input channels (ids id*100 + no).
+    std::shared_ptr<dam::CDevice> AddBox(int id, const std::string& guid, int inputs);
+
+    std::shared_ptr<OstraPlatform::CDeviceManager> deviceManager;
+    std::shared_ptr<OstraPlatform::CAreaManager> areaManager;
+    std::shared_ptr<OstraPlatform::CCapacityManager> capacityManager;
+};
+
+// Reserves the event worker thread for the life of the object.
+class EventWorker {
+public:
+    EventWorker();
+    ~EventWorker();
+    EventWorker(const EventWorker&) = delete;
+    EventWorker& operator=(const EventWorker&) = delete;
+    bool Reserved() const { return m_id != 0; }
+
+private:
+    unsigned int m_id;
+};
+
+// Drops every line below level 5 before it is formatted (as the stderr sink does), counts the
+// rest and keeps the first few for the report.
+class CountingLogSink : public Marl::Base::ILogSink {
+public:
+    void Write(int level, const std::string& module, const std::string& format, const std::string& text) override;
+    int MinLevel() const override { return 5; }
+    long Count() const { return m_count.load(); }
+    std::vector<std::string> First() const;
+
+private:
+    std::atomic<long> m_count{0};
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_first;
+};
+
+// Installs a CountingLogSink for the life of the object.
+class QuietLog {
+public:
+    QuietLog();
+    ~QuietLog();
+    QuietLog(const QuietLog&) = delete;
+    QuietLog& operator=(const QuietLog&) = delete;
+    const CountingLogSink& Sink() const { return *m_sink; }
+
+private:
+    std::shared_ptr<CountingLogSink> m_sink;
+    std::shared_ptr<Marl::Base::ILogSink> m_previous;
+};
+
+} // namespace bench
