@@ -211,6 +211,46 @@ TEST_F(TCPConnMgr, ShowAlarmFillsHandleAndGuidAndKeepsTheRecordOnBadSaves)
     EXPECT_EQ(m_log.Lines().size(), lines);
 }
 
+TEST_F(TCPConnMgr, EachConnectionsAlarmsCarryItsOwnHandleThroughLogoutsAndWrap)
+{
+    ASSERT_TRUE(StartSim());
+    m_alarms.Install();
+    std::vector<int> handles;
+    for (int i = 0; i < 4; ++i) {
+        handles.push_back(QuietLogin());
+    }
+    ASSERT_EQ(handles, (std::vector<int>{1, 2, 3, 4}));
+    auto loggedOut = Mgr()->GetConn(2);
+    ASSERT_TRUE(Mgr()->Logout(2));
+    Mgr()->SetLastHandleForTest(1000001);
+    handles.push_back(QuietLogin()); // wraps to the free handle 2
+    ASSERT_EQ(handles.back(), 2);
+    for (int handle : {1, 2, 3, 4}) {
+        Mgr()->SaveAdamDeviceGuid(handle, {"box-" + std::to_string(handle), handle});
+    }
+
+    // The connection now under handle 2 is not the one logged out from it.
+    const struct {
+        std::shared_ptr<CModbusTCPConn> conn;
+        int handle; // -1: not delivered
+    } cases[] = {
+        {Mgr()->GetConn(4), 4}, {Mgr()->GetConn(1), 1}, {Mgr()->GetConn(2), 2},
+        {loggedOut, -1},        {Mgr()->GetConn(3), 3},
+    };
+    std::size_t delivered = 0;
+    for (const auto& c : cases) {
+        ModbusAlarmInfo info = Record(5);
+        Mgr()->ShowAlarm(c.conn.get(), &info);
+        if (c.handle < 0) {
+            EXPECT_EQ(m_alarms.Count(), delivered);
+            continue;
+        }
+        ASSERT_EQ(m_alarms.Count(), ++delivered) << c.handle;
+        EXPECT_EQ(m_alarms.Records().back().address, c.handle);
+        EXPECT_EQ(m_alarms.Records().back().guid, "box-" + std::to_string(c.handle));
+    }
+}
+
 TEST_F(TCPConnMgr, DeviceStatusGoesToTheHostOnlyForARecordedDevice)
 {
     ASSERT_TRUE(StartSim());
