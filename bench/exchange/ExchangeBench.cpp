@@ -20,7 +20,7 @@
 #include "Communication/ModbusComm/TCPConnManager/TCPConnMgr.h"
 #include "RawPingPong.h"
 #include "support/BenchHost.h"
-#include "support/Process.h"
+#include "support/System.h"
 #include "support/Stats.h"
 
 namespace {

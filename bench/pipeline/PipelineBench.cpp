@@ -24,7 +24,7 @@
 #include "Marl/Base/Singleton.h"
 #include "Marl/Base/ThreadManager.h"
 #include "support/BenchHost.h"
-#include "support/Process.h"
+#include "support/System.h"
 #include "support/Stats.h"
 
 namespace {

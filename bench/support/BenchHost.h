@@ -1,47 +1,27 @@
 #pragma once
-// The stand-in host as a benchmark needs it: fresh platform managers, I/O boxes with alarm
-// input channels, the event worker thread, and a log that costs nothing below errors.
+// The stand-in host as the tests set it up (platform managers, I/O boxes with alarm input
+// channels, the event worker thread), keeping only a count of delivered events, and a log
+// that costs nothing below errors.
 #include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "EventManager/EventTestHost.h"
 #include "Marl/Base/Log.h"
-#include "OstraPlatform/HostManagers.h"
-#include "dam/Device.h"
+#include "support/HostEnvironment.h"
 
 namespace bench {
 
-constexpr int kAlarmInputChannelType = 1003;
-const char* const kEventWorkerName = "iobox.d.EventFactory";
+const char* const kEventWorkerName = eventtest::kWorkerName;
+using EventWorker = eventtest::ReservedWorker;
 
-class BenchHost {
+class BenchHost : public testsupport::HostEnvironment {
 public:
     BenchHost();
-    ~BenchHost();
-    BenchHost(const BenchHost&) = delete;
-    BenchHost& operator=(const BenchHost&) = delete;
-
-    // A host I/O box with inputs 1..inputs as alarm input channels (ids id*100 + no).
+    // A host I/O box with inputs 1..inputs as alarm input channels (ids id * 100 + no).
     std::shared_ptr<dam::CDevice> AddBox(int id, const std::string& guid, int inputs);
-
-    std::shared_ptr<OstraPlatform::CDeviceManager> deviceManager;
-    std::shared_ptr<OstraPlatform::CAreaManager> areaManager;
-    std::shared_ptr<OstraPlatform::CCapacityManager> capacityManager;
-};
-
-// Reserves the event worker thread for the life of the object.
-class EventWorker {
-public:
-    EventWorker();
-    ~EventWorker();
-    EventWorker(const EventWorker&) = delete;
-    EventWorker& operator=(const EventWorker&) = delete;
-    bool Reserved() const { return m_id != 0; }
-
-private:
-    unsigned int m_id;
 };
 
 // Drops every line below level 5 before it is formatted (as the stderr sink does), counts the

@@ -1,4 +1,4 @@
-#include "Process.h"
+#include "System.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <string>
 #include <thread>
 
 namespace bench {
@@ -237,22 +238,6 @@ long RaiseDescriptorLimit()
     return lim.rlim_cur == RLIM_INFINITY ? LONG_MAX : static_cast<long>(lim.rlim_cur);
 }
 
-long ResidentKiB()
-{
-    std::ifstream status("/proc/self/status");
-    std::string key;
-    for (int fields = 0; fields < 200 && (status >> key); ++fields) {
-        if (key == "VmRSS:") {
-            long kib = 0;
-            status >> kib;
-            return kib;
-        }
-        std::string rest;
-        std::getline(status, rest);
-    }
-    return -1;
-}
-
 double CpuSeconds()
 {
     rusage usage{};
@@ -261,8 +246,37 @@ double CpuSeconds()
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-// The directory stream itself holds one descriptor while counting.
-int OpenDescriptorCount() { return CountEntries("/proc/self/fd", nullptr) - 1; }
+double ThreadCpuSeconds(const std::string& prefix, bool matching)
+{
+    DIR* dir = opendir("/proc/self/task");
+    if (dir == nullptr) {
+        return -1;
+    }
+    double total = 0;
+    for (int entries = 0; entries < 100000; ++entries) {
+        const dirent* entry = readdir(dir);
+        if (entry == nullptr) {
+            break;
+        }
+        if (entry->d_name[0] == '.') {
+            continue;
+        }
+        const std::string task = std::string("/proc/self/task/") + entry->d_name;
+        std::string name;
+        std::ifstream comm(task + "/comm");
+        std::getline(comm, name);
+        if ((name.compare(0, prefix.size(), prefix) == 0) != matching) {
+            continue;
+        }
+        std::ifstream schedstat(task + "/schedstat");
+        unsigned long long runNs = 0;
+        if (schedstat >> runNs) {
+            total += static_cast<double>(runNs) / 1e9;
+        }
+    }
+    closedir(dir);
+    return total;
+}
 
 int HighestDescriptor()
 {
@@ -270,8 +284,6 @@ int HighestDescriptor()
     CountEntries("/proc/self/fd", &highest);
     return highest;
 }
-
-int ThreadCount() { return CountEntries("/proc/self/task", nullptr); }
 
 std::string SelfPath()
 {

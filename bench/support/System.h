@@ -1,6 +1,7 @@
 #pragma once
 // What the benchmarks need from the operating system: child processes they start and end by
-// pid, CPU pinning, the descriptor limit, and probes of this process's CPU time and memory.
+// pid, CPU pinning, the descriptor limit, and probes of this process's CPU time. Memory,
+// thread and descriptor counts come from the tests' process probes (support/Process.h).
 #include <sys/types.h>
 
 #include <chrono>
@@ -45,14 +46,13 @@ private:
 bool PinToCpu(int cpu);
 // Raises the soft limit of open descriptors to the hard limit; returns the soft limit now.
 long RaiseDescriptorLimit();
-// Resident memory of this process (VmRSS), KiB.
-long ResidentKiB();
 // User plus system CPU time this process has used, seconds.
 double CpuSeconds();
-int OpenDescriptorCount();
+// CPU time of this process's threads whose name starts with prefix (or, with matching false,
+// of all the others), seconds, from the scheduler's nanosecond accounting.
+double ThreadCpuSeconds(const std::string& prefix, bool matching);
 // The highest descriptor number open in this process.
 int HighestDescriptor();
-int ThreadCount();
 // Path of the running executable.
 std::string SelfPath();
 // The 1-minute load average, and how many CPUs this process may run on.
