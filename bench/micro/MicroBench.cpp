@@ -209,6 +209,9 @@ BENCHMARK(BM_Anchor_EventContent);
 // Prints the usual table, then each benchmark's time against its anchor's.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
+    // Plain text: the output goes to files as often as to a terminal.
+    RatioReporter() : ConsoleReporter(OO_None) {}
+
     void ReportRuns(const std::vector<Run>& runs) override
     {
         for (const auto& run : runs) {
