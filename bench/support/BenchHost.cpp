@@ -14,13 +14,14 @@ std::shared_ptr<dam::CDevice> BenchHost::AddBox(int id, const std::string& guid,
                                      static_cast<unsigned int>(id) * 100U});
 }
 
-void CountingLogSink::Write(int level, const std::string&, const std::string&, const std::string& text)
+void CountingLogSink::Write(int level, const std::string&, const std::string& format, const std::string& text)
 {
     if (level < MinLevel()) {
         return;
     }
     ++m_count;
     std::lock_guard<std::mutex> lock(m_mutex);
+    ++m_byFormat[format];
     if (m_first.size() < kKeptLines) {
         m_first.push_back(text);
     }
@@ -30,6 +31,12 @@ std::vector<std::string> CountingLogSink::First() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_first;
+}
+
+std::map<std::string, long> CountingLogSink::ByFormat() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_byFormat;
 }
 
 QuietLog::QuietLog() : m_sink(std::make_shared<CountingLogSink>()) { m_previous = Marl::Base::SetLogSink(m_sink); }

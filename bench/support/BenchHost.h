@@ -3,6 +3,7 @@
 // channels, the event worker thread), keeping only a count of delivered events, and a log
 // that costs nothing below errors.
 #include <atomic>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -32,11 +33,14 @@ public:
     int MinLevel() const override { return 5; }
     long Count() const { return m_count.load(); }
     std::vector<std::string> First() const;
+    // How many lines each format produced.
+    std::map<std::string, long> ByFormat() const;
 
 private:
     std::atomic<long> m_count{0};
     mutable std::mutex m_mutex;
     std::vector<std::string> m_first;
+    std::map<std::string, long> m_byFormat;
 };
 
 // Installs a CountingLogSink for the life of the object.

@@ -238,12 +238,22 @@ long RaiseDescriptorLimit()
     return lim.rlim_cur == RLIM_INFINITY ? LONG_MAX : static_cast<long>(lim.rlim_cur);
 }
 
+namespace {
+double Seconds(const timeval& tv) { return static_cast<double>(tv.tv_sec) + tv.tv_usec / 1e6; }
+} // namespace
+
 double CpuSeconds()
 {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& tv) { return static_cast<double>(tv.tv_sec) + tv.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+    return Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
+}
+
+double SystemCpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return Seconds(usage.ru_stime);
 }
 
 double ThreadCpuSeconds(const std::string& prefix, bool matching)

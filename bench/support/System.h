@@ -48,6 +48,8 @@ bool PinToCpu(int cpu);
 long RaiseDescriptorLimit();
 // User plus system CPU time this process has used, seconds.
 double CpuSeconds();
+// The system (kernel) part of it.
+double SystemCpuSeconds();
 // CPU time of this process's threads whose name starts with prefix (or, with matching false,
 // of all the others), seconds, from the scheduler's nanosecond accounting.
 double ThreadCpuSeconds(const std::string& prefix, bool matching);
