@@ -46,11 +46,12 @@ struct Options {
     bool anchor = true;    // also run the libmodbus anchor
     bool anchorMode = false;
     int port = 0;          // anchor mode: the simulator's port
+    int futexSlots = -1;   // -1: the kernel's default futex hash; else its size (0: the global one)
 };
 
 const char* const kUsage =
     "usage: bench_scale --sim PATH [--devices N] [--window S] [--settle S] [--login-threads N]\n"
-    "                   [--alarms N] [--no-anchor]\n"
+    "                   [--alarms N] [--no-anchor] [--futex-slots N]\n"
     "       bench_scale --anchor --port P [--devices N] [--window S] [--settle S] (used internally)\n";
 
 bool ParseOptions(int argc, char** argv, Options& o)
@@ -82,6 +83,8 @@ bool ParseOptions(int argc, char** argv, Options& o)
             o.loginThreads = v;
         } else if (name == "--alarms" && v >= 1 && v <= kInputs) { // input 1 in alarm times the polls
             o.alarms = v;
+        } else if (name == "--futex-slots" && v >= 0 && v <= (1 << 20)) {
+            o.futexSlots = v;
         } else if (name == "--port" && v > 0 && v < 65536) {
             o.port = v;
         } else {
@@ -142,6 +145,7 @@ struct Result {
     int descriptors = 0;
     int highestDescriptor = 0;
     int threads = 0;
+    int futexSlots = -1; // slots of the process's futex hash at the window's end (0: global)
     long errorLines = 0;
 };
 
@@ -149,11 +153,11 @@ std::string Serialise(const Result& r)
 {
     return bench::Format("devices=%d logged=%d login_s=%.3f seen=%zu expected=%zu missing=%zu intervals=%zu late=%zu "
                          "early=%zu max_late_ms=%.3f p99_late_ms=%.3f alarms=%ld alarms_expected=%ld "
-                         "rss_kib=%.3f cpu_pct=%.4f sys_pct=%.4f fds=%d top_fd=%d threads=%d",
+                         "rss_kib=%.3f cpu_pct=%.4f sys_pct=%.4f fds=%d top_fd=%d threads=%d futex_slots=%d",
                          r.devices, r.loggedIn, r.loginSeconds, r.polls.seen, r.polls.expected, r.polls.missing,
                          r.polls.intervals, r.polls.late, r.polls.early, r.polls.maxLatenessMs, r.polls.p99LatenessMs,
                          r.alarms, r.alarmsExpected, r.rssPerDeviceKiB, r.cpuPercent, r.kernelCpuPercent, r.descriptors,
-                         r.highestDescriptor, r.threads);
+                         r.highestDescriptor, r.threads, r.futexSlots);
 }
 
 bool Parse(const std::string& text, Result& r)
@@ -189,6 +193,7 @@ bool Parse(const std::string& text, Result& r)
     r.descriptors = static_cast<int>(v["fds"]);
     r.highestDescriptor = static_cast<int>(v["top_fd"]);
     r.threads = static_cast<int>(v["threads"]);
+    r.futexSlots = static_cast<int>(v["futex_slots"]);
     r.eventsDelivered = -1;
     r.eventsRaised = -1;
     return true;
@@ -232,13 +237,30 @@ void FillProcessFigures(Result& r, const Window& w, long baselineKiB, int device
     r.descriptors = testsupport::OpenDescriptorCount();
     r.highestDescriptor = bench::HighestDescriptor();
     r.threads = testsupport::ThreadCount();
+    r.futexSlots = bench::FutexHashSlots();
 }
 
 // ---- the anchor: one thread per device, libmodbus, the same pause between polls ----------
 
+// Applies --futex-slots; false when asked for and refused.
+bool ApplyFutexSlots(const Options& o)
+{
+    if (o.futexSlots < 0) {
+        return true;
+    }
+    if (!bench::SetFutexHashSlots(o.futexSlots)) {
+        std::fprintf(stderr, "bench_scale: this kernel does not let the futex hash be sized\n");
+        return false;
+    }
+    return true;
+}
+
 int RunAnchor(const Options& o)
 {
     bench::RaiseDescriptorLimit();
+    if (!ApplyFutexSlots(o)) {
+        return 1;
+    }
     const int n = o.devices;
     std::vector<PollLog> logs(static_cast<std::size_t>(n));
     for (auto& log : logs) {
@@ -452,6 +474,9 @@ int main(int argc, char** argv)
     if (o.anchorMode) {
         return RunAnchor(o);
     }
+    if (!ApplyFutexSlots(o)) {
+        return 1;
+    }
     const long limit = bench::RaiseDescriptorLimit();
     const long needed = static_cast<long>(o.devices) * 5 + 256;
     if (limit < needed) {
@@ -481,11 +506,14 @@ int main(int argc, char** argv)
     Result anchor;
     bool haveAnchor = false;
     if (o.anchor) {
-        auto child = bench::ChildProcess::Start(
-            {bench::SelfPath(), "--anchor", "--port", std::to_string(simPort), "--devices", std::to_string(o.devices),
-             "--window", std::to_string(o.windowS), "--settle", std::to_string(o.settleS), "--alarms",
-             std::to_string(o.alarms)},
-            -1, error);
+        std::vector<std::string> args = {bench::SelfPath(), "--anchor", "--port", std::to_string(simPort),
+                                          "--devices", std::to_string(o.devices), "--window", std::to_string(o.windowS),
+                                          "--settle", std::to_string(o.settleS), "--alarms", std::to_string(o.alarms)};
+        if (o.futexSlots >= 0) {
+            args.push_back("--futex-slots");
+            args.push_back(std::to_string(o.futexSlots));
+        }
+        auto child = bench::ChildProcess::Start(args, -1, error);
         std::string line;
         if (child && child->WaitForLine("anchor ", line, std::chrono::seconds(o.settleS + o.windowS + 120))) {
             haveAnchor = Parse(line, anchor);
@@ -545,6 +573,8 @@ int main(int argc, char** argv)
     both("open descriptors / highest number", bench::Format("%d / %d", ours.descriptors, ours.highestDescriptor),
          haveAnchor ? bench::Format("%d / %d", anchor.descriptors, anchor.highestDescriptor) : "-", "", "", "");
     both("threads", bench::Format("%d", ours.threads), haveAnchor ? bench::Format("%d", anchor.threads) : "-", "", "", "");
+    both("futex hash slots of the process (0: global)", bench::Format("%d", ours.futexSlots),
+         haveAnchor ? bench::Format("%d", anchor.futexSlots) : "-", "", "", "");
     both("error lines logged (listed above the table)", bench::Format("%ld", errorLines), "-", "", "", "");
     std::fputs(table.Render().c_str(), stdout);
     std::printf("(goals apply at N = 1000; CPU and memory are this process's over the window, the simulator excluded)\n");

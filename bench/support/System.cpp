@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -294,6 +295,20 @@ int HighestDescriptor()
     CountEntries("/proc/self/fd", &highest);
     return highest;
 }
+
+namespace {
+// From linux/prctl.h of 6.16; older headers lack them.
+constexpr int kPrFutexHash = 78;
+constexpr int kPrFutexHashSetSlots = 1;
+constexpr int kPrFutexHashGetSlots = 2;
+} // namespace
+
+bool SetFutexHashSlots(int slots)
+{
+    return prctl(kPrFutexHash, kPrFutexHashSetSlots, static_cast<unsigned long>(slots), 0UL, 0UL) == 0;
+}
+
+int FutexHashSlots() { return prctl(kPrFutexHash, kPrFutexHashGetSlots, 0UL, 0UL, 0UL); }
 
 std::string SelfPath()
 {

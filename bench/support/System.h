@@ -55,6 +55,11 @@ double SystemCpuSeconds();
 double ThreadCpuSeconds(const std::string& prefix, bool matching);
 // The highest descriptor number open in this process.
 int HighestDescriptor();
+// Linux 6.16 and later give a process its own futex hash, sized by the CPUs (16 slots on two),
+// however many threads later wait in it. Sets its size (0: share the kernel's global hash
+// instead); false where the kernel does not offer the choice. Slots() reads it (-1: unknown).
+bool SetFutexHashSlots(int slots);
+int FutexHashSlots();
 // Path of the running executable.
 std::string SelfPath();
 // The 1-minute load average, and how many CPUs this process may run on.
