@@ -7,13 +7,11 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -268,8 +266,6 @@ int RunAnchor(const Options& o)
     }
     std::atomic<long> alarms{0};
     std::atomic<bool> stop{false};
-    std::mutex mutex;
-    std::condition_variable wake;
     std::atomic<int> connected{0};
     const long baseline = testsupport::ResidentKiB();
     const double begin = bench::NowMs();
@@ -286,12 +282,9 @@ int RunAnchor(const Options& o)
                 return;
             }
             ++connected;
-            // First polls spread over one period, as staggered logins spread ours.
-            auto next = std::chrono::steady_clock::now() +
-                std::chrono::milliseconds(static_cast<long>(kPeriodMs) * i / n);
-            std::unique_lock<std::mutex> lock(mutex);
-            wake.wait_until(lock, next, [&stop]() { return stop.load(); });
-            lock.unlock();
+            // First polls spread over one period, as staggered logins spread ours. The simplest
+            // client sleeps: a thread ends within one pause of the stop.
+            std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<long>(kPeriodMs) * i / n));
             const long maxPolls = static_cast<long>(logs[static_cast<std::size_t>(i)].times.size()) + 8;
             for (long poll = 0; poll < maxPolls && !stop; ++poll) {
                 uint8_t bits[kInputs];
@@ -302,10 +295,7 @@ int RunAnchor(const Options& o)
                     }
                 }
                 // A pause after each poll, as the plug-in's timer makes.
-                lock.lock();
-                wake.wait_for(lock, std::chrono::milliseconds(static_cast<long>(kPeriodMs)),
-                              [&stop]() { return stop.load(); });
-                lock.unlock();
+                std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<long>(kPeriodMs)));
             }
             modbus_close(ctx);
             modbus_free(ctx);
@@ -318,11 +308,7 @@ int RunAnchor(const Options& o)
     r.loginSeconds = (bench::NowMs() - begin) / 1000.0 - o.settleS;
     const Window w = MeasureWindow(o);
     FillProcessFigures(r, w, baseline, n);
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        stop = true;
-    }
-    wake.notify_all();
+    stop = true;
     for (auto& t : threads) {
         t.join();
     }
