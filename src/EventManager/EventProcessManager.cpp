@@ -27,10 +27,17 @@ constexpr int kSummaryEvery = 5000;
 // Raw records received, for the periodic summary line; reset after each line.
 std::atomic<int32_t> g_receiveCount{0};
 
+// The worker's name as the task base takes it, made once rather than once per alarm.
+const std::string& WorkerName()
+{
+    static const std::string name(g_T_Iobox_EventFactory);
+    return name;
+}
+
 } // namespace
 
 CModbusAlarminputAlarmTask::CModbusAlarminputAlarmTask(std::shared_ptr<CModbusAlarmInputInfo> record)
-    : Marl::Base::CTMTask(g_T_Iobox_EventFactory), m_record(std::move(record))
+    : Marl::Base::CTMTask(WorkerName()), m_record(std::move(record))
 {
 }
 

@@ -52,13 +52,20 @@ inline std::shared_ptr<dam::CDevice> AddBox(testsupport::HostEnvironment& host, 
 // Reserves the event worker for the life of the object; releasing runs what is still queued.
 class ReservedWorker {
 public:
-    ReservedWorker() { Threads()->GetAvailableThread(kWorkerName); }
-    ~ReservedWorker() { Threads()->ReleaseThread(kWorkerName, false); }
+    ReservedWorker() : m_id(Threads()->GetAvailableThread(kWorkerName)) {}
+    ~ReservedWorker()
+    {
+        if (m_id != 0) {
+            Threads()->ReleaseThread(kWorkerName, false);
+        }
+    }
     ReservedWorker(const ReservedWorker&) = delete;
     ReservedWorker& operator=(const ReservedWorker&) = delete;
+    bool Reserved() const { return m_id != 0; }
 
 private:
     static Marl::Base::CThreadManager* Threads() { return Marl::Base::CSingleton<Marl::Base::CThreadManager>::Instance(); }
+    unsigned int m_id;
 };
 
 // Integer at a path such as "/Event/BasicInfo/EventID"; def when absent or not an int.

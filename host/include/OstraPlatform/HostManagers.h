@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 #include <tuple>
+#include <unordered_map>
 #include <vector>
 
 #include "OstraPlatform/Managers.h"
@@ -50,6 +51,9 @@ public:
 private:
     mutable std::mutex m_mutex;
     std::vector<std::shared_ptr<dam::IDevice>> m_devices;
+    // The first device added with each guid (a device's guid never changes): every alarm looks
+    // its device up by guid, and a host with many devices must not scan them all each time.
+    std::unordered_map<std::string, std::shared_ptr<dam::IDevice>> m_byGuid;
     std::vector<StatusRecord> m_statuses;
     StatusObserver m_statusObserver;
     std::vector<unsigned int> m_failDelete;

@@ -28,12 +28,8 @@ std::shared_ptr<dam::IDevice> CDeviceManager::GetDevice(unsigned int deviceId, i
 std::shared_ptr<dam::IDevice> CDeviceManager::GetDeviceByGuid(const std::string& guid)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    for (const auto& device : m_devices) {
-        if (device->GetDeviceGuid() == guid) {
-            return device;
-        }
-    }
-    return nullptr;
+    const auto it = m_byGuid.find(guid);
+    return it == m_byGuid.end() ? nullptr : it->second;
 }
 
 bool CDeviceManager::DeleteDeviceByID(unsigned int deviceId, int category)
@@ -47,6 +43,18 @@ bool CDeviceManager::DeleteDeviceByID(unsigned int deviceId, int category)
         if (static_cast<unsigned int>((*it)->GetDeviceID()) == deviceId && (*it)->GetDeviceCategory() == category) {
             removed = *it;
             m_devices.erase(it);
+            // The guid now names the next device added with it, if any.
+            const std::string guid = removed->GetDeviceGuid();
+            const auto indexed = m_byGuid.find(guid);
+            if (indexed != m_byGuid.end() && indexed->second == removed) {
+                m_byGuid.erase(indexed);
+                for (const auto& device : m_devices) {
+                    if (device->GetDeviceGuid() == guid) {
+                        m_byGuid.emplace(guid, device);
+                        break;
+                    }
+                }
+            }
             return true;
         }
     }
@@ -201,7 +209,9 @@ void CDeviceManager::AddDevice(std::shared_ptr<dam::IDevice> device)
     if (!device) {
         return;
     }
+    std::string guid = device->GetDeviceGuid();
     std::lock_guard<std::mutex> lock(m_mutex);
+    m_byGuid.emplace(std::move(guid), device);
     m_devices.push_back(std::move(device));
 }
 

@@ -62,16 +62,16 @@ std::vector<std::shared_ptr<CSPDamEventMsg>> CSPEventFactory::CreateEventMsg(
     }
 
     auto document = std::make_shared<proto::CRapidJsonProto>();
-    const std::string parent = kEventBasicInfoPath;
-    document->set_v(parent + "EventType", kAlarmInputEventType);
-    document->set_v(parent + "SourceType", kAlarmInputSourceType);
-    document->set_v(parent + "SourceID", static_cast<int>(channel->ChannelID()));
-    document->set_v(parent + "SourceName", channel->ChannelName());
-    document->set_v(parent + "AreaID", channel->AreaID());
-    document->set_v(parent + "AreaName", channel->AreaName());
-    document->set_v(parent + "DeviceID", device->GetDeviceID());
-    document->set_v(parent + "DeviceName", device->GetDeviceName());
-    document->set_v(parent + "EventID", static_cast<int>(++g_eventId));
+    const EventDocumentPaths& paths = EventPaths();
+    document->set_v(paths.eventType, kAlarmInputEventType);
+    document->set_v(paths.sourceType, kAlarmInputSourceType);
+    document->set_v(paths.sourceId, static_cast<int>(channel->ChannelID()));
+    document->set_v(paths.sourceName, channel->ChannelName());
+    document->set_v(paths.areaId, channel->AreaID());
+    document->set_v(paths.areaName, channel->AreaName());
+    document->set_v(paths.deviceId, device->GetDeviceID());
+    document->set_v(paths.deviceName, device->GetDeviceName());
+    document->set_v(paths.eventId, static_cast<int>(++g_eventId));
 
     auto message = std::make_shared<CSPDamEventMsg>(document);
     message->SetEventType(kAlarmInputEventType);

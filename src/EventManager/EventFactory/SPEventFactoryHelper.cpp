@@ -13,6 +13,33 @@ namespace iobox {
 const char* const kEventBasicInfoPath = "/Event/BasicInfo/";
 const char* const kEventTimeInfoPath = "TimeInfo/";
 
+const EventDocumentPaths& EventPaths()
+{
+    static const EventDocumentPaths paths = [] {
+        const std::string basic = kEventBasicInfoPath;
+        const std::string time = basic + kEventTimeInfoPath;
+        EventDocumentPaths p;
+        p.eventType = basic + "EventType";
+        p.sourceType = basic + "SourceType";
+        p.sourceId = basic + "SourceID";
+        p.sourceName = basic + "SourceName";
+        p.areaId = basic + "AreaID";
+        p.areaName = basic + "AreaName";
+        p.deviceId = basic + "DeviceID";
+        p.deviceName = basic + "DeviceName";
+        p.eventId = basic + "EventID";
+        p.offlineType = basic + "OfflineType";
+        p.occurrenceTime = time + "OccurrenceTime";
+        p.timeDifference = time + "TimeDifference";
+        p.timeZoneBias = time + "TimeZone/TimeZoneBias";
+        p.daylightDate = time + "TimeZone/DaylightDate";
+        p.standardDate = time + "TimeZone/StandardDate";
+        p.daylightBias = time + "TimeZone/DaylightBias";
+        return p;
+    }();
+    return paths;
+}
+
 namespace SPEventFactoryHelper {
 
 namespace {
@@ -44,7 +71,7 @@ bool AddOfflineType(const std::shared_ptr<CSPDamEventMsg>& message, std::shared_
     if (!proto) {
         return false;
     }
-    proto->set_v(std::string(kEventBasicInfoPath) + "OfflineType", offlineType);
+    proto->set_v(EventPaths().offlineType, offlineType);
     return true;
 }
 
@@ -89,13 +116,13 @@ void WriteTimeInfo(std::shared_ptr<proto::IProto> proto, std::shared_ptr<dam::CE
     if (!proto || !timeInfo) {
         return;
     }
-    const std::string parent = std::string(kEventBasicInfoPath) + kEventTimeInfoPath;
-    proto->set_v(parent + "OccurrenceTime", timeInfo->GetUtcTime());
-    proto->set_v(parent + "TimeDifference", timeInfo->GetTimeDiffrence());
-    proto->set_v(parent + "TimeZone/TimeZoneBias", timeInfo->GetTimeZoneBias());
-    proto->set_v(parent + "TimeZone/DaylightDate", timeInfo->GetDaylightDate());
-    proto->set_v(parent + "TimeZone/StandardDate", timeInfo->GetStandardDate());
-    proto->set_v(parent + "TimeZone/DaylightBias", timeInfo->GetDaylightBias());
+    const EventDocumentPaths& paths = EventPaths();
+    proto->set_v(paths.occurrenceTime, timeInfo->GetUtcTime());
+    proto->set_v(paths.timeDifference, timeInfo->GetTimeDiffrence());
+    proto->set_v(paths.timeZoneBias, timeInfo->GetTimeZoneBias());
+    proto->set_v(paths.daylightDate, timeInfo->GetDaylightDate());
+    proto->set_v(paths.standardDate, timeInfo->GetStandardDate());
+    proto->set_v(paths.daylightBias, timeInfo->GetDaylightBias());
 }
 
 } // namespace SPEventFactoryHelper

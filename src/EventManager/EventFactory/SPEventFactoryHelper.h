@@ -1,6 +1,7 @@
 #pragma once
 #include <ctime>
 #include <memory>
+#include <string>
 
 #include "EventManager/Event/DamEventMsg.h"
 #include "dam/Device.h"
@@ -12,6 +13,15 @@ namespace iobox {
 // Parent paths of the event document.
 extern const char* const kEventBasicInfoPath; // "/Event/BasicInfo/"
 extern const char* const kEventTimeInfoPath;  // "TimeInfo/", below the basic information
+
+// Full path of every value of the event document. Built once: the worker writes sixteen values
+// per event and would otherwise put each path together again for each of them.
+struct EventDocumentPaths {
+    std::string eventType, sourceType, sourceId, sourceName, areaId, areaName, deviceId, deviceName, eventId,
+        offlineType;
+    std::string occurrenceTime, timeDifference, timeZoneBias, daylightDate, standardDate, daylightBias;
+};
+const EventDocumentPaths& EventPaths();
 
 // Pieces of the event document that depend on the host's view of the device.
 namespace SPEventFactoryHelper {

@@ -26,17 +26,30 @@ void PutWord(std::string& out, std::size_t offset, uint16_t value)
 
 uint8_t ByteAt(const std::string& data, std::size_t offset) { return static_cast<uint8_t>(data[offset]); }
 
+// Bytes of bit data that are both claimed by the byte count and received.
+std::size_t DataBytes(const std::string& response)
+{
+    if (response.size() <= kByteCountOffset) {
+        return 0;
+    }
+    const std::size_t claimed = ByteAt(response, kByteCountOffset);
+    const std::size_t received = response.size() - kByteCountOffset - 1;
+    return claimed < received ? claimed : received;
+}
+
+// How many points WalkBits visits.
+std::size_t PointCount(const std::string& response, int count)
+{
+    const std::size_t bits = DataBytes(response) * 8;
+    return count <= 0 ? 0 : (static_cast<std::size_t>(count) < bits ? static_cast<std::size_t>(count) : bits);
+}
+
 // Calls visit(point, bitSet) for every point of the bit data that is both received and
 // within count, in point order.
 template <class Visit>
 void WalkBits(const std::string& response, int count, Visit&& visit)
 {
-    if (response.size() <= kByteCountOffset) {
-        return;
-    }
-    const std::size_t claimed = ByteAt(response, kByteCountOffset);
-    const std::size_t received = response.size() - kByteCountOffset - 1;
-    const std::size_t bytes = claimed < received ? claimed : received;
+    const std::size_t bytes = DataBytes(response);
     for (std::size_t i = 0; i < bytes; ++i) {
         const uint8_t data = ByteAt(response, kByteCountOffset + 1 + i);
         for (int j = 0; j < 8; ++j) {
@@ -125,6 +138,8 @@ Marl::Net::StickyParam ReadReplyFraming()
 
 bool ParseInputRecvData(const std::string& response, int count, int inputType, std::vector<ModbusAlarmInfo>& out)
 {
+    // One allocation per poll instead of one per doubling.
+    out.reserve(out.size() + PointCount(response, count));
     WalkBits(response, count, [&out, inputType](int point, bool bit) {
         ModbusAlarmInfo info;
         info.address = 0;

@@ -36,6 +36,7 @@ CTCPConnMgr::~CTCPConnMgr()
     {
         std::lock_guard<std::mutex> lock(m_connMutex);
         conns.swap(m_conns);
+        m_handles.clear();
     }
     // Each connection stops its poll when it goes, outside the lock.
 }
@@ -81,6 +82,7 @@ int CTCPConnMgr::Register(const std::shared_ptr<CModbusTCPConn>& conn)
         }
         ++m_lastHandle;
         if (m_conns.emplace(m_lastHandle, conn).second) {
+            m_handles[conn.get()] = m_lastHandle;
             return m_lastHandle;
         }
     }
@@ -98,6 +100,7 @@ bool CTCPConnMgr::Logout(int handle)
         }
         conn = std::move(it->second);
         m_conns.erase(it);
+        m_handles.erase(conn.get());
     }
     if (!conn) {
         return false;
@@ -136,12 +139,8 @@ void CTCPConnMgr::SetAlarmCallback(AlarmCallback callback, void* userData)
 int CTCPConnMgr::FindHandle(const CModbusTCPConn* conn)
 {
     std::lock_guard<std::mutex> lock(m_connMutex);
-    for (const auto& entry : m_conns) {
-        if (entry.second.get() == conn) {
-            return entry.first;
-        }
-    }
-    return -1;
+    const auto it = m_handles.find(conn);
+    return it == m_handles.end() ? -1 : it->second;
 }
 
 void CTCPConnMgr::ShowAlarm(CModbusTCPConn* conn, ModbusAlarmInfo* info)

@@ -3,6 +3,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <unordered_map>
 
 #include "Common/LazySingleton.h"
 #include "Common/Timing.h"
@@ -53,6 +54,9 @@ private:
     int Register(const std::shared_ptr<CModbusTCPConn>& conn);
 
     std::map<int, std::shared_ptr<CModbusTCPConn>> m_conns;
+    // The same entries by connection: every alarm of every poll asks for its connection's
+    // handle, which a walk of m_conns would make cost as much as there are connections.
+    std::unordered_map<const CModbusTCPConn*, int> m_handles;
     std::map<int, DeviceGuidInfo> m_records;
     std::mutex m_recordMutex;
     int m_lastHandle = 0;

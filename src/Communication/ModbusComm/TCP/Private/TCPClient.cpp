@@ -136,7 +136,9 @@ int ConnectImpl(CTCPClientData& d)
     d.io.restart();
     d.io.poll();
 
-    if (!d.tls || (d.param.tls && d.tlsUsed)) {
+    // Only a TLS connection gets a stream: an unused one would still hold two record-sized
+    // buffers and an SSL object for every client.
+    if (d.param.tls && (!d.tls || d.tlsUsed)) {
         NewTlsStream(d);
     }
 
