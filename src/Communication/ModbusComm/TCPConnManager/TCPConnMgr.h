@@ -57,7 +57,7 @@ private:
     // The same entries by connection: every alarm of every poll asks for its connection's
     // handle, which a walk of m_conns would make cost as much as there are connections.
     std::unordered_map<const CModbusTCPConn*, int> m_handles;
-    std::map<int, DeviceGuidInfo> m_records;
+    std::unordered_map<int, DeviceGuidInfo> m_records; // looked up for every alarm
     std::mutex m_recordMutex;
     int m_lastHandle = 0;
     std::mutex m_connMutex;
