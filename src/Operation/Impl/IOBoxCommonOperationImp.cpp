@@ -23,17 +23,31 @@ bool CIOBoxCommonOperaion::SetAlarmOutStatus(unsigned int alarmOutputId, unsigne
 
 CIOBoxOperationImp* CIOBoxOperationImp::Instance() { return LazySingleton<CIOBoxOperationImp>::Instance(); }
 
+namespace {
+
+// The proxy that serves the device's protocol; null, with the caller's line, when there is none.
+std::shared_ptr<CSPDeviceCommProxy> DeviceProxy(const char* func, const std::shared_ptr<dam::IDevice>& device)
+{
+    if (!device) {
+        IOBOX_LOG(5, func, "Device is not Login.");
+        return nullptr;
+    }
+    std::shared_ptr<CSPDeviceCommProxy> proxy;
+    if (!CCommonHelper::GetCommPtr(proxy, device) || !proxy) {
+        IOBOX_LOG(5, func, "proxy_ptr null, device id = %d", device->GetDeviceID());
+        return nullptr;
+    }
+    return proxy;
+}
+
+} // namespace
+
 bool CIOBoxOperationImp::GetAlarmOutputStatus(std::vector<std::shared_ptr<dam::CAlarmOutputStatus>>& statuses,
                                               std::shared_ptr<dam::IDevice> device)
 {
     static const char* const kFunc = "iobox::CIOBoxOperationImp::GetAlarmOutputStatus";
-    if (!device) {
-        IOBOX_LOG(5, kFunc, "Device is not Login.");
-        return false;
-    }
-    std::shared_ptr<CSPDeviceCommProxy> proxy;
-    if (!CCommonHelper::GetCommPtr(proxy, device) || !proxy) {
-        IOBOX_LOG(5, kFunc, "proxy_ptr null, device id = %d", device->GetDeviceID());
+    const auto proxy = DeviceProxy(kFunc, device);
+    if (!proxy) {
         return false;
     }
     if (!CCommonHelper::GetCommonFeature(device)) {
@@ -87,13 +101,8 @@ bool CIOBoxOperationImp::SetAlarmOutStatus(unsigned int alarmOutputId, unsigned 
                                            std::shared_ptr<dam::IDevice> device)
 {
     static const char* const kFunc = "iobox::CIOBoxOperationImp::SetAlarmOutStatus";
-    if (!device) {
-        IOBOX_LOG(5, kFunc, "Device is not Login.");
-        return false;
-    }
-    std::shared_ptr<CSPDeviceCommProxy> proxy;
-    if (!CCommonHelper::GetCommPtr(proxy, device) || !proxy) {
-        IOBOX_LOG(5, kFunc, "proxy_ptr null, device id = %d", device->GetDeviceID());
+    const auto proxy = DeviceProxy(kFunc, device);
+    if (!proxy) {
         return false;
     }
     auto output = std::dynamic_pointer_cast<dam::CAlarmOutput>(device->GetChannelByID(alarmOutputId, kChannelTypeAlarmOutput));

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "Common/Constants.h"
 #include "Common/Log.h"
 #include "Common/Timer.h"
 #include "Communication/ModbusComm/TCPConnManager/ModbusFrame.h"
@@ -16,15 +17,11 @@ namespace iobox {
 
 namespace {
 
-constexpr int kErrorRequest = 2;  // unsupported company type
-constexpr int kErrorExchange = 4; // exchange or parse failed
-constexpr int kStatusOnline = 1;
-constexpr int kStatusOffline = 2;
 constexpr uint8_t kPollUnit = 0x00;
 constexpr int kInputChannelType = 4;
 constexpr int kOutputChannelType = 5;
 
-void SetError(int code) { Marl::Base::Error::SetLastError(Marl::Base::Error::ErrorCode(0, code)); }
+void SetError(int code) { Marl::Base::Error::SetLastError(Marl::Base::Error::ErrorCode(kErrorModule, code)); }
 
 int64_t NowSeconds()
 {
@@ -179,7 +176,7 @@ bool CModbusTCPConn::TryLogin()
             IOBOX_LOG(4, "iobox::CModbusTCPConn::TryLogin", "device login success, handle[%d].", m_client->GetId());
             m_offline = false;
             m_failureCount = 0;
-            CTCPConnMgr::Instance()->ReportDeviceStatus(this, kStatusOnline);
+            CTCPConnMgr::Instance()->ReportDeviceStatus(this, CTCPConnMgr::kStatusOnline);
             return true;
         }
         return false;
@@ -193,7 +190,7 @@ bool CModbusTCPConn::TryLogin()
         m_failureCount = 0;
         m_offline = true;
         m_client->Disconnect();
-        CTCPConnMgr::Instance()->ReportDeviceStatus(this, kStatusOffline);
+        CTCPConnMgr::Instance()->ReportDeviceStatus(this, CTCPConnMgr::kStatusOffline);
     }
     return false;
 }
@@ -221,7 +218,7 @@ bool CModbusTCPConn::GetInputStatus(uint8_t unitId, std::vector<ModbusAlarmInfo>
     if (!Exchange(request, reply)) {
         IOBOX_LOG(4, "iobox::CModbusTCPConn::GetInputStatus", "GetInputStatus SynSendData failed, handle id[%d].",
                   m_client->GetId());
-        SetError(kErrorExchange);
+        SetError(kErrorExchangeFailed);
         m_client->Close();
         return false;
     }
@@ -229,7 +226,7 @@ bool CModbusTCPConn::GetInputStatus(uint8_t unitId, std::vector<ModbusAlarmInfo>
     if (!modbus::ParseInputRecvData(reply, m_inputNum, m_inputType, out)) {
         IOBOX_LOG(4, "iobox::CModbusTCPConn::GetInputStatus", "GetInputStatus ParseInputRecvData failed, handle id[%d].",
                   m_client->GetId());
-        SetError(kErrorExchange);
+        SetError(kErrorExchangeFailed);
         return false;
     }
     return true;
@@ -242,7 +239,7 @@ bool CModbusTCPConn::AlarmHostRequest_GetAlarmOutputStatus(
     if (!modbus::CoilBase(m_companyType, firstCoil)) {
         IOBOX_LOG(4, "iobox::CModbusTCPConn::AlarmHostRequest_GetAlarmOutputStatus",
                   "GetAlarmOutputStatus failed, sub device type error, device company type: %d.", m_companyType);
-        SetError(kErrorRequest);
+        SetError(kErrorRequestUnusable);
         return false;
     }
     IOBOX_LOG(3, "iobox::CModbusTCPConn::AlarmHostRequest_GetAlarmOutputStatus",
@@ -252,13 +249,13 @@ bool CModbusTCPConn::AlarmHostRequest_GetAlarmOutputStatus(
     if (!Exchange(request, reply)) {
         IOBOX_LOG(4, "iobox::CModbusTCPConn::AlarmHostRequest_GetAlarmOutputStatus",
                   "GetAlarmHostMainStatus SynSendData failed.connect handle[%d]", m_client->GetId());
-        SetError(kErrorExchange);
+        SetError(kErrorExchangeFailed);
         return false;
     }
     if (!modbus::ParseOutputRecvData(reply, m_outputNum, out)) {
         IOBOX_LOG(4, "iobox::CModbusTCPConn::AlarmHostRequest_GetAlarmOutputStatus",
                   "GetAlarmHostMainStatus ParseOutputRecvData failed. connect handle[%d]", m_client->GetId());
-        SetError(kErrorExchange);
+        SetError(kErrorExchangeFailed);
         return false;
     }
     return true;
@@ -275,7 +272,7 @@ bool CModbusTCPConn::AlarmHostRequest_AlarmOutputControl(int enable, int outputN
     if (!modbus::CoilAddress(m_companyType, outputNo, coil)) {
         IOBOX_LOG(4, "iobox::CModbusTCPConn::AlarmHostRequest_AlarmOutputControl",
                   "OprateOutput failed, sub device type error, device company type: %d.", m_companyType);
-        SetError(kErrorRequest);
+        SetError(kErrorRequestUnusable);
         return false;
     }
     IOBOX_LOG(3, "iobox::CModbusTCPConn::AlarmHostRequest_AlarmOutputControl",
@@ -283,7 +280,7 @@ bool CModbusTCPConn::AlarmHostRequest_AlarmOutputControl(int enable, int outputN
     if (!SendWrite(modbus::BuildWriteCoilRequest(transaction, coil, state))) {
         IOBOX_LOG(4, "iobox::CModbusTCPConn::AlarmHostRequest_AlarmOutputControl",
                   "OprateOutput, output_id: %d, enable : %d.", outputNo, state);
-        SetError(kErrorExchange);
+        SetError(kErrorExchangeFailed);
         return false;
     }
     return true;

@@ -14,8 +14,6 @@
 namespace iobox {
 
 namespace {
-constexpr int kStatusOnline = 1;
-constexpr int kStatusOffline = 2;
 constexpr int kStatusCodeOnline = 0x8017;
 constexpr int kStatusCodeOffline = 0x8000;
 constexpr int kLastHandle = 1000001; // handles run 1 .. kLastHandle, then start again at 1

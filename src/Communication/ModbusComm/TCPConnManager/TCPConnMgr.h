@@ -36,6 +36,8 @@ public:
     void ShowAlarm(CModbusTCPConn* conn, ModbusAlarmInfo* info);
     // Called from a connection's poll thread: 1 back online, 2 offline.
     void ReportDeviceStatus(CModbusTCPConn* conn, int status);
+    static constexpr int kStatusOnline = 1;
+    static constexpr int kStatusOffline = 2;
 
     // Timings of connections created from now on; tests and benchmarks only.
     void SetTiming(const ModbusTiming& timing);
