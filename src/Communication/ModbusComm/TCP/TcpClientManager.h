@@ -2,7 +2,7 @@
 // The process-wide table of TCP clients by id. Ids start at 1, are never reused, and -1
 // stands for no client. The lock covers only lookups and changes of the table: connects,
 // exchanges and closes run on the caller's thread after it is released.
-#include <map>
+#include <unordered_map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -38,7 +38,7 @@ private:
 
     std::shared_ptr<CTCPClient> Find(int clientId);
 
-    std::map<int, std::shared_ptr<CTCPClient>> m_clients;
+    std::unordered_map<int, std::shared_ptr<CTCPClient>> m_clients; // every exchange looks its client up
     int m_lastId = 0;
     std::mutex m_mutex;
 };
