@@ -1,6 +1,6 @@
 #pragma once
 #include <memory>
-#include <mutex>
+#include <shared_mutex>
 
 #include "Marl/Base/Export.h"
 #include "Marl/Base/Singleton.h"
@@ -26,7 +26,8 @@ public:
     void Clear();
 
 private:
-    mutable std::mutex m_mutex;
+    // Read on every event by the plug-in's threads at once; written only when the host sets up.
+    mutable std::shared_mutex m_mutex;
     std::shared_ptr<OstraPlatform::IDeviceManager> m_deviceManager;
     std::shared_ptr<OstraPlatform::IAreaManager> m_areaManager;
     std::shared_ptr<OstraPlatform::IUserSessionManager> m_userSessionManager;

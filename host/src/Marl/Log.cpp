@@ -3,13 +3,14 @@
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
+#include <shared_mutex>
 #include <sys/time.h>
 
 namespace Marl { namespace Base {
 
 namespace {
 
-std::mutex g_sinkMutex;
+std::shared_mutex g_sinkMutex; // every log call reads the slot; only set-up writes it
 std::shared_ptr<ILogSink>& SinkSlot()
 {
     static std::shared_ptr<ILogSink> sink = std::make_shared<CStderrLogSink>();
@@ -78,7 +79,7 @@ std::shared_ptr<ILogSink> SetLogSink(std::shared_ptr<ILogSink> sink)
     if (!sink) {
         sink = std::make_shared<CStderrLogSink>();
     }
-    std::lock_guard<std::mutex> lock(g_sinkMutex);
+    std::unique_lock<std::shared_mutex> lock(g_sinkMutex);
     std::shared_ptr<ILogSink> previous = SinkSlot();
     SinkSlot() = std::move(sink);
     return previous;
@@ -86,7 +87,7 @@ std::shared_ptr<ILogSink> SetLogSink(std::shared_ptr<ILogSink> sink)
 
 std::shared_ptr<ILogSink> GetLogSink()
 {
-    std::lock_guard<std::mutex> lock(g_sinkMutex);
+    std::shared_lock<std::shared_mutex> lock(g_sinkMutex);
     return SinkSlot();
 }
 

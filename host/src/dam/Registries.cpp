@@ -1,6 +1,7 @@
 // The host's process-wide registration tables.
 #include <map>
 #include <mutex>
+#include <shared_mutex>
 #include <vector>
 
 #include "Marl/Base/Singleton.h"
@@ -160,12 +161,12 @@ void COperationManager::Clear()
 #define INTERFACE_ACCESSORS(Type, Get, Set, member)                  \
     std::shared_ptr<Type> CIInterfaceManager::Get() const            \
     {                                                                \
-        std::lock_guard<std::mutex> lock(m_mutex);                   \
+        std::shared_lock<std::shared_mutex> lock(m_mutex);           \
         return member;                                               \
     }                                                                \
     void CIInterfaceManager::Set(std::shared_ptr<Type> value)        \
     {                                                                \
-        std::lock_guard<std::mutex> lock(m_mutex);                   \
+        std::unique_lock<std::shared_mutex> lock(m_mutex);           \
         member = std::move(value);                                   \
     }
 
@@ -179,7 +180,7 @@ INTERFACE_ACCESSORS(OstraPlatform::ICapactityManager, GetCapacityManager, SetCap
 
 void CIInterfaceManager::Clear()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    std::unique_lock<std::shared_mutex> lock(m_mutex);
     m_deviceManager.reset();
     m_areaManager.reset();
     m_userSessionManager.reset();
