@@ -9,7 +9,7 @@
 
 namespace {
 
-using testsupport::IOBoxSpec;
+using testsupport::IOBoxSetup;
 using testsupport::LogCapture;
 using testsupport::MakeIOBox;
 
@@ -39,7 +39,7 @@ private:
         dam::DeviceInfo info;
         info.category = 2005;
         info.protocol = 101;
-        info.loginParam = testsupport::ModbusParams(IOBoxSpec{});
+        info.loginParam = testsupport::ModbusParams(IOBoxSetup{});
         return info;
     }
     int m_subCategory;
@@ -51,7 +51,7 @@ TEST(Driver, CreatesStrategiesAndLoginParametersForIOBoxesOnly)
     LogCapture log;
     iobox::CSPDriverInterface driver;
     EXPECT_TRUE(driver.GetSupportAccessProtocols(2004).empty());
-    IOBoxSpec other;
+    IOBoxSetup other;
     other.protocol = 100;
     EXPECT_FALSE(driver.CreateStrategy(MakeIOBox(other)));
     EXPECT_TRUE(log.Lines().empty()) << log.Dump();
@@ -63,10 +63,10 @@ TEST(Driver, CreatesStrategiesAndLoginParametersForIOBoxesOnly)
         << log.Dump();
 
     // A full strategy makes sure the device has its common feature; a bare one does not.
-    auto full = MakeIOBox(IOBoxSpec{});
+    auto full = MakeIOBox(IOBoxSetup{});
     EXPECT_TRUE(std::dynamic_pointer_cast<iobox::CIOBoxStrategy>(driver.CreateStrategy(full)));
     EXPECT_TRUE(CommonFeature(full));
-    auto bare = MakeIOBox(IOBoxSpec{});
+    auto bare = MakeIOBox(IOBoxSetup{});
     ASSERT_TRUE(driver.CreateBareStrategy(bare));
     EXPECT_FALSE(bare->GetFeature(1));
 
@@ -79,7 +79,7 @@ TEST(Driver, CreatesStrategiesAndLoginParametersForIOBoxesOnly)
 TEST(Strategy, KeepsAnExistingCommonFeatureAndReportsAFailedAdd)
 {
     LogCapture log;
-    auto device = MakeIOBox(IOBoxSpec{});
+    auto device = MakeIOBox(IOBoxSetup{});
     auto feature = dam::CFeatureFactory::CreateFeature(1, device, nullptr);
     ASSERT_TRUE(device->AddFeature(feature));
     iobox::CIOBoxStrategy keeps(device, false);
@@ -97,10 +97,10 @@ TEST(Strategy, KeepsAnExistingCommonFeatureAndReportsAFailedAdd)
 TEST(Strategy, AfterInitFromDBCopiesTheStoredCountsOrSaysWhatIsMissing)
 {
     LogCapture log;
-    IOBoxSpec spec;
-    spec.inputs = 0;
-    spec.outputs = 0;
-    auto device = MakeIOBox(spec);
+    IOBoxSetup setup;
+    setup.inputs = 0;
+    setup.outputs = 0;
+    auto device = MakeIOBox(setup);
     iobox::CIOBoxStrategy strategy(device, false);
     auto feature = CommonFeature(device);
     feature->SetAlarmInputCount(16);
@@ -114,11 +114,11 @@ TEST(Strategy, AfterInitFromDBCopiesTheStoredCountsOrSaysWhatIsMissing)
     EXPECT_EQ(param->GetSubCategory(), 209);
     EXPECT_TRUE(log.Lines().empty()) << log.Dump();
 
-    EXPECT_FALSE(iobox::CIOBoxStrategy(MakeIOBox(IOBoxSpec{}), true).AfterInitFromDB()); // bare: no feature
-    auto noParams = MakeIOBox(IOBoxSpec{});
+    EXPECT_FALSE(iobox::CIOBoxStrategy(MakeIOBox(IOBoxSetup{}), true).AfterInitFromDB()); // bare: no feature
+    auto noParams = MakeIOBox(IOBoxSetup{});
     noParams->SetDeviceLoginParam(nullptr);
     EXPECT_FALSE(iobox::CIOBoxStrategy(noParams, false).AfterInitFromDB());
-    auto other = MakeIOBox(IOBoxSpec{});
+    auto other = MakeIOBox(IOBoxSetup{});
     auto plain = std::make_shared<dam::CBaseLoginParam>();
     other->SetDeviceLoginParam(plain);
     EXPECT_FALSE(iobox::CIOBoxStrategy(other, false).AfterInitFromDB());
@@ -134,10 +134,10 @@ TEST(Strategy, AfterInitFromDBCopiesTheStoredCountsOrSaysWhatIsMissing)
 
 TEST(Strategy, AfterLoginBuildsTheChannelsTheHostRegisters)
 {
-    IOBoxSpec spec;
-    spec.inputs = 0;
-    spec.outputs = 2;
-    auto device = MakeIOBox(spec);
+    IOBoxSetup setup;
+    setup.inputs = 0;
+    setup.outputs = 2;
+    auto device = MakeIOBox(setup);
     iobox::CIOBoxStrategy strategy(device, false);
     auto loginData = std::make_shared<dam::CDeviceLoginData>();
     loginData->SetVal_str_ip_address("127.0.0.9");
@@ -158,9 +158,9 @@ TEST(Strategy, AfterLoginBuildsTheChannelsTheHostRegisters)
     }
 
     // Three digits when the number needs them.
-    spec.inputs = 100;
-    spec.outputs = 0;
-    auto big = MakeIOBox(spec);
+    setup.inputs = 100;
+    setup.outputs = 0;
+    auto big = MakeIOBox(setup);
     iobox::CIOBoxStrategy bigStrategy(big, false);
     ASSERT_TRUE(bigStrategy.AfterLogin(loginData));
     const auto inputs = big->GetChannels(1003);
@@ -183,11 +183,11 @@ TEST(Strategy, WithoutSubCategory207NoChannelListsAreBuilt)
 TEST(Strategy, LoginAndLogoutRefusedWithoutDeviceProxyParametersOrConnection)
 {
     LogCapture log;
-    IOBoxSpec spec;
-    spec.name = "hall";
-    spec.code = "HX-7";
-    spec.port = 0; // the connection manager refuses to open anything
-    auto device = MakeIOBox(spec);
+    IOBoxSetup setup;
+    setup.name = "hall";
+    setup.code = "HX-7";
+    setup.port = 0; // the connection manager refuses to open anything
+    auto device = MakeIOBox(setup);
     device->SetDeviceHandle(33);
     // The communication manager was never started: no proxy.
     iobox::CIOBoxStrategy strategy(device, false);

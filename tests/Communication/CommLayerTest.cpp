@@ -12,7 +12,7 @@ namespace {
 using Marl::Base::Error::ErrorCode;
 using Marl::Base::Error::GetLastError;
 using Marl::Base::Error::SetLastError;
-using testsupport::IOBoxSpec;
+using testsupport::IOBoxSetup;
 using testsupport::LogCapture;
 using testsupport::MakeIOBox;
 
@@ -23,7 +23,7 @@ struct PlainComm final : iobox::CCommunicationBase {
 TEST(CommunicationBase, RefusesEveryRequestWithTheSdkError)
 {
     auto comm = std::make_shared<PlainComm>();
-    auto device = MakeIOBox(IOBoxSpec{});
+    auto device = MakeIOBox(IOBoxSetup{});
     auto loginData = std::make_shared<dam::CDeviceLoginData>();
     std::shared_ptr<dam::CBaseLoginParam> param = device->GetDeviceLoginParam();
     std::vector<std::shared_ptr<dam::CAlarmInputObj>> inputs;
@@ -63,7 +63,7 @@ TEST(ModbusComm, LoginWithoutAConnectionAndRequestsOfADeviceWithoutOne)
 {
     LogCapture log;
     iobox::CModubsComm comm;
-    auto device = MakeIOBox(IOBoxSpec{1, "G1", "a", "c", 2005, 101, "", 502});
+    auto device = MakeIOBox(IOBoxSetup{1, "G1", "a", "c", 2005, 101, "", 502});
     auto loginData = std::make_shared<dam::CDeviceLoginData>();
     std::shared_ptr<dam::CBaseLoginParam> param = device->GetDeviceLoginParam();
     EXPECT_FALSE(comm.Request_loginData(loginData, param, device));
@@ -108,14 +108,14 @@ TEST(DeviceCommManager, OneSharedProxyForModbusAndNoneForAnotherProtocolOrAfterU
     ASSERT_TRUE(manager->Init());
     std::shared_ptr<iobox::CSPDeviceCommProxy> first;
     std::shared_ptr<iobox::CSPDeviceCommProxy> second;
-    EXPECT_TRUE(manager->GetDeviceCommByDevice(first, MakeIOBox(IOBoxSpec{1, "G1"})));
+    EXPECT_TRUE(manager->GetDeviceCommByDevice(first, MakeIOBox(IOBoxSetup{1, "G1"})));
     ASSERT_TRUE(manager->Init()); // a second Init keeps the proxy
-    EXPECT_TRUE(iobox::CCommonHelper::GetCommPtr(second, MakeIOBox(IOBoxSpec{2, "G2"})));
+    EXPECT_TRUE(iobox::CCommonHelper::GetCommPtr(second, MakeIOBox(IOBoxSetup{2, "G2"})));
     ASSERT_TRUE(first);
     EXPECT_EQ(first, second);
 
     LogCapture log;
-    IOBoxSpec other;
+    IOBoxSetup other;
     other.protocol = 100;
     std::shared_ptr<iobox::CSPDeviceCommProxy> proxy;
     EXPECT_FALSE(iobox::CCommonHelper::GetCommPtr(proxy, MakeIOBox(other)));
@@ -135,16 +135,16 @@ TEST(DeviceCommManager, OneSharedProxyForModbusAndNoneForAnotherProtocolOrAfterU
 
     // After UnInit the lookup answers, without a proxy; Init serves again.
     ASSERT_TRUE(manager->UnInit());
-    EXPECT_TRUE(manager->GetDeviceCommByDevice(proxy, MakeIOBox(IOBoxSpec{})));
+    EXPECT_TRUE(manager->GetDeviceCommByDevice(proxy, MakeIOBox(IOBoxSetup{})));
     EXPECT_FALSE(proxy);
-    EXPECT_FALSE(iobox::CCommonHelper::GetCommPtr(proxy, MakeIOBox(IOBoxSpec{})));
+    EXPECT_FALSE(iobox::CCommonHelper::GetCommPtr(proxy, MakeIOBox(IOBoxSetup{})));
     ASSERT_TRUE(manager->Init());
-    EXPECT_TRUE(iobox::CCommonHelper::GetCommPtr(proxy, MakeIOBox(IOBoxSpec{})));
+    EXPECT_TRUE(iobox::CCommonHelper::GetCommPtr(proxy, MakeIOBox(IOBoxSetup{})));
     EXPECT_TRUE(proxy && proxy->HasComm());
 
     iobox::CSPDeviceCommProxy unknown(7);
     EXPECT_FALSE(unknown.HasComm());
-    EXPECT_FALSE(unknown.Request_Logout(MakeIOBox(IOBoxSpec{})));
+    EXPECT_FALSE(unknown.Request_Logout(MakeIOBox(IOBoxSetup{})));
     EXPECT_TRUE(log.HasLine(5, "[iobox::CSPDeviceCommProxy::CSPDeviceCommProxy]int:7 error!",
                             "src/Communication/DeviceCommProxy.cpp"))
         << log.Dump();

@@ -28,7 +28,7 @@ namespace helper = iobox::SPEventFactoryHelper;
 const char* const kFactorySource = "src/EventManager/EventFactory/EventFactory.cpp";
 const char* const kHelperSource = "src/EventManager/EventFactory/SPEventFactoryHelper.cpp";
 
-const eventtest::BoxSpec kBox{42, "GUID-BOX-42", "Lobby box", 8, 5000};
+const eventtest::BoxSetup kBox{42, "GUID-BOX-42", "Lobby box", 8, 5000};
 
 std::shared_ptr<CModbusAlarmInputInfo> Record(std::shared_ptr<dam::IDevice> device, int point, int type = 0,
                                               int alarm = 1)

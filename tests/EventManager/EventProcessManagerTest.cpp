@@ -29,7 +29,7 @@ const char* const kPostFailedLine = "[%s]Post Task Failed[%s(%d)]";
 const char* const kReceiveLine = "[%s]Receive modbus Event %d, time stamp %s[%s(%d)]";
 constexpr auto kDeliveryTimeout = std::chrono::seconds(10);
 
-const eventtest::BoxSpec kBox{42, "GUID-BOX-42", "Lobby box", 8, 5000};
+const eventtest::BoxSetup kBox{42, "GUID-BOX-42", "Lobby box", 8, 5000};
 
 ModbusAlarmInfo Alarm(int address, const std::string& guid, int point) { return {address, guid, point, 0, 1}; }
 
@@ -137,7 +137,7 @@ TEST_F(EventProcessManagerTest, ConcurrentAlarmsArriveAllInOrderPerThreadOnTheWo
     constexpr int kThreads = 4;
     constexpr int kAlarmsPerThread = 250;
     constexpr int kInputs = 8;
-    std::vector<eventtest::BoxSpec> boxes;
+    std::vector<eventtest::BoxSetup> boxes;
     std::map<unsigned int, int> boxOfChannel;
     for (int t = 0; t < kThreads; ++t) {
         boxes.push_back({100 + t, "GUID-RAISER-" + std::to_string(t), "Raiser " + std::to_string(t), kInputs,

@@ -20,7 +20,7 @@ const char* const kWorkerName = "iobox.d.EventFactory";
 inline unsigned int ChannelId(unsigned int channelBase, int no) { return channelBase + static_cast<unsigned int>(no); }
 inline std::string ChannelName(const std::string& deviceName, int no) { return deviceName + " input " + std::to_string(no); }
 
-struct BoxSpec {
+struct BoxSetup {
     int id;
     std::string guid;
     std::string name;
@@ -29,20 +29,20 @@ struct BoxSpec {
 };
 
 // Adds an I/O box with inputs 1..inputs as host alarm input channels.
-inline std::shared_ptr<dam::CDevice> AddBox(testsupport::HostEnvironment& host, const BoxSpec& spec)
+inline std::shared_ptr<dam::CDevice> AddBox(testsupport::HostEnvironment& host, const BoxSetup& setup)
 {
     dam::DeviceInfo info;
-    info.id = spec.id;
-    info.guid = spec.guid;
+    info.id = setup.id;
+    info.guid = setup.guid;
     info.category = 2005;
     info.protocol = 101;
-    info.name = spec.name;
+    info.name = setup.name;
     auto device = std::make_shared<dam::CDevice>(info);
     std::vector<std::shared_ptr<dam::CChannel>> channels;
-    for (int no = 1; no <= spec.inputs; ++no) {
-        channels.push_back(std::make_shared<dam::CAlarmInput>(ChannelId(spec.channelBase, no), 1003,
-                                                              spec.guid + "-in" + std::to_string(no), no,
-                                                              ChannelName(spec.name, no), true));
+    for (int no = 1; no <= setup.inputs; ++no) {
+        channels.push_back(std::make_shared<dam::CAlarmInput>(ChannelId(setup.channelBase, no), 1003,
+                                                              setup.guid + "-in" + std::to_string(no), no,
+                                                              ChannelName(setup.name, no), true));
     }
     device->ReplaceChannels(channels);
     host.deviceManager->AddDevice(device);

@@ -25,7 +25,7 @@ bool HandlerRegistered() { return dam::CDevcieTesselDetachMgr::GetTesselComm(200
 bool HasProxy()
 {
     std::shared_ptr<iobox::CSPDeviceCommProxy> proxy;
-    return iobox::CCommonHelper::GetCommPtr(proxy, testsupport::MakeIOBox(testsupport::IOBoxSpec{}));
+    return iobox::CCommonHelper::GetCommPtr(proxy, testsupport::MakeIOBox(testsupport::IOBoxSetup{}));
 }
 
 // A host object whose driver manager the test chooses.

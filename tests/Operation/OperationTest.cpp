@@ -8,7 +8,7 @@
 
 namespace {
 
-using testsupport::IOBoxSpec;
+using testsupport::IOBoxSetup;
 using testsupport::LogCapture;
 using testsupport::MakeIOBox;
 
@@ -17,9 +17,9 @@ const char* const kSource = "src/Operation/Impl/IOBoxCommonOperationImp.cpp";
 // A device whose host channels exist as after a login: inputs 1..12, outputs 1..6.
 std::shared_ptr<dam::CDevice> LoggedInBox(int outputs = 6)
 {
-    IOBoxSpec spec;
-    spec.outputs = outputs;
-    auto device = MakeIOBox(spec);
+    IOBoxSetup setup;
+    setup.outputs = outputs;
+    auto device = MakeIOBox(setup);
     iobox::CIOBoxStrategy strategy(device, false);
     EXPECT_TRUE(strategy.AfterLogin(std::make_shared<dam::CDeviceLoginData>()));
     return device;
@@ -89,7 +89,7 @@ TEST(Operations, RefusalsOfTheStatusRead)
     EXPECT_TRUE(log.HasLine(5, f + "proxy_ptr null, device id = 1", kSource));
 
     ASSERT_TRUE(iobox::CDeviceCommManager::Instance()->Init());
-    EXPECT_FALSE(operation.GetAlarmOutputStatus(statuses, MakeIOBox(IOBoxSpec{})));
+    EXPECT_FALSE(operation.GetAlarmOutputStatus(statuses, MakeIOBox(IOBoxSetup{})));
     EXPECT_TRUE(log.HasLine(5, f + "common feature null, device id = 1", kSource));
 
     // A device without connection: the request fails, yet the answer is true with nothing added.

@@ -2,30 +2,30 @@
 
 namespace testsupport {
 
-std::shared_ptr<dam::CModbusLoginParam> ModbusParams(const IOBoxSpec& spec)
+std::shared_ptr<dam::CModbusLoginParam> ModbusParams(const IOBoxSetup& setup)
 {
     auto param = std::make_shared<dam::CModbusLoginParam>();
-    param->SetVal_access_protocol(spec.protocol);
-    param->SetVal_company_type(spec.companyType);
-    param->SetVal_str_alias(spec.name);
-    param->SetVal_login_address(spec.address);
-    param->SetVal_login_port(spec.port);
-    param->SetVal_input_num(spec.inputs);
-    param->SetVal_output_num(spec.outputs);
-    param->SetVal_input_type(spec.inputType);
+    param->SetVal_access_protocol(setup.protocol);
+    param->SetVal_company_type(setup.companyType);
+    param->SetVal_str_alias(setup.name);
+    param->SetVal_login_address(setup.address);
+    param->SetVal_login_port(setup.port);
+    param->SetVal_input_num(setup.inputs);
+    param->SetVal_output_num(setup.outputs);
+    param->SetVal_input_type(setup.inputType);
     return param;
 }
 
-std::shared_ptr<dam::CDevice> MakeIOBox(const IOBoxSpec& spec)
+std::shared_ptr<dam::CDevice> MakeIOBox(const IOBoxSetup& setup)
 {
     dam::DeviceInfo info;
-    info.id = spec.id;
-    info.guid = spec.guid;
-    info.category = spec.category;
-    info.protocol = spec.protocol;
-    info.name = spec.name;
-    info.code = spec.code;
-    info.loginParam = ModbusParams(spec);
+    info.id = setup.id;
+    info.guid = setup.guid;
+    info.category = setup.category;
+    info.protocol = setup.protocol;
+    info.name = setup.name;
+    info.code = setup.code;
+    info.loginParam = ModbusParams(setup);
     return std::make_shared<dam::CDevice>(info);
 }
 

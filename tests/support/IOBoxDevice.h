@@ -8,7 +8,7 @@
 namespace testsupport {
 
 // What the host knows of an I/O box it is about to log in.
-struct IOBoxSpec {
+struct IOBoxSetup {
     int id = 1;
     std::string guid = "GUID-0001";
     std::string name = "box";
@@ -23,8 +23,8 @@ struct IOBoxSpec {
     int companyType = 0;
 };
 
-std::shared_ptr<dam::CModbusLoginParam> ModbusParams(const IOBoxSpec& spec);
+std::shared_ptr<dam::CModbusLoginParam> ModbusParams(const IOBoxSetup& setup);
 // A host device with Modbus login parameters and no feature yet.
-std::shared_ptr<dam::CDevice> MakeIOBox(const IOBoxSpec& spec);
+std::shared_ptr<dam::CDevice> MakeIOBox(const IOBoxSetup& setup);
 
 } // namespace testsupport

@@ -231,13 +231,13 @@ bool InputPattern::ParseSteps(const std::string& text, InputPattern& out, std::s
     return true;
 }
 
-bool InputPattern::Parse(const std::string& spec, InputPattern& out, std::string& error)
+bool InputPattern::Parse(const std::string& text, InputPattern& out, std::string& error)
 {
-    const auto colon = spec.find(':');
-    const std::string kind = spec.substr(0, colon);
-    const std::string rest = colon == std::string::npos ? std::string() : spec.substr(colon + 1);
+    const auto colon = text.find(':');
+    const std::string kind = text.substr(0, colon);
+    const std::string rest = colon == std::string::npos ? std::string() : text.substr(colon + 1);
     if (colon == std::string::npos) {
-        error = "bad pattern '" + spec + "' (fixed:<bits>, toggle:<inputs>:<period-ms>, file:<path>)";
+        error = "bad pattern '" + text + "' (fixed:<bits>, toggle:<inputs>:<period-ms>, file:<path>)";
         return false;
     }
     if (kind == "fixed") {
@@ -253,7 +253,7 @@ bool InputPattern::Parse(const std::string& spec, InputPattern& out, std::string
         long long period = 0;
         std::vector<int> inputs;
         if (second == std::string::npos) {
-            error = "bad toggle pattern '" + spec + "' (toggle:<inputs>:<period-ms>)";
+            error = "bad toggle pattern '" + text + "' (toggle:<inputs>:<period-ms>)";
             return false;
         }
         if (!ParseInputList(rest.substr(0, second), inputs, error)) {

@@ -33,7 +33,7 @@ public:
 
     // "fixed:<bits>", "toggle:<inputs>:<period-ms>" or "file:<path>". Inputs are a comma list
     // of numbers and ranges ("1,3,5-7"). On failure `error` gets a one-line reason.
-    static bool Parse(const std::string& spec, InputPattern& out, std::string& error);
+    static bool Parse(const std::string& text, InputPattern& out, std::string& error);
     // Step lines "<milliseconds> <bits>"; blank lines and lines starting with '#' are skipped.
     static bool ParseSteps(const std::string& text, InputPattern& out, std::string& error);
     // A bit string: '0'/'1' characters, first character = input 1 ('_' may separate groups),

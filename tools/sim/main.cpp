@@ -23,7 +23,7 @@ const char* const kUsage =
     "  --inputs N         discrete inputs at addresses 0..N-1 (default 12)\n"
     "  --outputs N        coils (alarm outputs) (default 6)\n"
     "  --company 0|15     0: coils from address 0; 15: coils from address 16 (default 0)\n"
-    "  --pattern SPEC     scripted inputs:\n"
+    "  --pattern PATTERN  scripted inputs:\n"
     "                       fixed:BITS               these bits for ever\n"
     "                       toggle:INPUTS:PERIOD_MS  listed inputs on for PERIOD_MS, then off\n"
     "                                                for PERIOD_MS, repeatedly (INPUTS: 1,3,5-7)\n"
