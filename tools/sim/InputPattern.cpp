@@ -6,10 +6,8 @@
 #include <sstream>
 
 namespace iobox::sim {
-namespace {
 
-// Strict decimal parse of the whole string into [min, max].
-bool ParseNumber(const std::string& text, long long min, long long max, long long& out)
+bool ParseDecimal(const std::string& text, long long min, long long max, long long& out)
 {
     if (text.empty() || text.size() > 18) {
         return false;
@@ -27,6 +25,8 @@ bool ParseNumber(const std::string& text, long long min, long long max, long lon
     out = value;
     return true;
 }
+
+namespace {
 
 int HexDigit(char c)
 {
@@ -169,9 +169,9 @@ bool InputPattern::ParseInputList(const std::string& text, std::vector<int>& out
         long long last = 0;
         const auto dash = item.find('-');
         const bool ok = dash == std::string::npos
-            ? ParseNumber(item, 1, kMaxInputs, first) && ParseNumber(item, 1, kMaxInputs, last)
-            : ParseNumber(item.substr(0, dash), 1, kMaxInputs, first) &&
-                  ParseNumber(item.substr(dash + 1), 1, kMaxInputs, last);
+            ? ParseDecimal(item, 1, kMaxInputs, first) && ParseDecimal(item, 1, kMaxInputs, last)
+            : ParseDecimal(item.substr(0, dash), 1, kMaxInputs, first) &&
+                  ParseDecimal(item.substr(dash + 1), 1, kMaxInputs, last);
         if (!ok || last < first) {
             error = "bad input list item '" + item + "' (numbers 1-2000, ranges a-b)";
             return false;
@@ -206,7 +206,7 @@ bool InputPattern::ParseSteps(const std::string& text, InputPattern& out, std::s
         std::string extra;
         fields >> ms >> bitsText >> extra;
         long long hold = 0;
-        if (!ParseNumber(ms, 1, 86400000, hold)) {
+        if (!ParseDecimal(ms, 1, 86400000, hold)) {
             error = "line " + std::to_string(lineNo) + ": bad milliseconds '" + ms + "' (1-86400000)";
             return false;
         }
@@ -259,7 +259,7 @@ bool InputPattern::Parse(const std::string& text, InputPattern& out, std::string
         if (!ParseInputList(rest.substr(0, second), inputs, error)) {
             return false;
         }
-        if (!ParseNumber(rest.substr(second + 1), 1, 86400000, period)) {
+        if (!ParseDecimal(rest.substr(second + 1), 1, 86400000, period)) {
             error = "bad toggle period '" + rest.substr(second + 1) + "' (1-86400000 ms)";
             return false;
         }

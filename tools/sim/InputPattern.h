@@ -8,6 +8,9 @@
 
 namespace iobox::sim {
 
+// Strict decimal parse of the whole string (digits only, no sign or blanks) into [min, max].
+bool ParseDecimal(const std::string& text, long long min, long long max, long long& out);
+
 // A cyclic sequence of input states: each step holds its bits for its duration, then the
 // next step follows; after the last step the sequence starts again. Bit i is input i + 1.
 class InputPattern {

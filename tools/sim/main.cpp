@@ -1,6 +1,7 @@
 // iobox-sim: a simulated Modbus TCP I/O box on loopback.
 
 #include "IOBoxSimulator.h"
+#include "InputPattern.h"
 
 #include <chrono>
 #include <csignal>
@@ -47,20 +48,6 @@ struct Options {
     bool help = false;
 };
 
-bool ParseInt(const std::string& text, long long min, long long max, long long& out)
-{
-    if (text.empty() || text.size() > 12) {
-        return false;
-    }
-    char* end = nullptr;
-    const long long v = std::strtoll(text.c_str(), &end, 10);
-    if (end == nullptr || *end != '\0' || v < min || v > max || !(text[0] >= '0' && text[0] <= '9')) {
-        return false;
-    }
-    out = v;
-    return true;
-}
-
 // Returns an empty string on success, otherwise the one-line reason.
 std::string ParseOptions(int argc, char** argv, Options& o)
 {
@@ -99,22 +86,22 @@ std::string ParseOptions(int argc, char** argv, Options& o)
         } else if (name == "--pattern") {
             o.pattern = value;
         } else if (name == "--port") {
-            if (!ParseInt(value, 0, 65535, n)) {
+            if (!iobox::sim::ParseDecimal(value, 0, 65535, n)) {
                 return "bad --port '" + value + "' (0-65535)";
             }
             o.config.port = static_cast<std::uint16_t>(n);
         } else if (name == "--inputs" || name == "--outputs") {
-            if (!ParseInt(value, 0, 65535, n)) {
+            if (!iobox::sim::ParseDecimal(value, 0, 65535, n)) {
                 return "bad " + name + " '" + value + "' (0-65535)";
             }
             (name == "--inputs" ? o.config.inputs : o.config.outputs) = static_cast<int>(n);
         } else if (name == "--company") {
-            if (!ParseInt(value, 0, 15, n) || (n != 0 && n != 15)) {
+            if (!iobox::sim::ParseDecimal(value, 0, 15, n) || (n != 0 && n != 15)) {
                 return "bad --company '" + value + "' (0 or 15)";
             }
             o.config.companyType = static_cast<int>(n);
         } else {
-            if (!ParseInt(value, 1, kMaxDurationS, n)) {
+            if (!iobox::sim::ParseDecimal(value, 1, kMaxDurationS, n)) {
                 return "bad --duration '" + value + "' (1-86400 seconds)";
             }
             o.durationS = n;

@@ -10,14 +10,11 @@
 
 namespace iobox {
 
-const char* const kEventBasicInfoPath = "/Event/BasicInfo/";
-const char* const kEventTimeInfoPath = "TimeInfo/";
-
 const EventDocumentPaths& EventPaths()
 {
     static const EventDocumentPaths paths = [] {
-        const std::string basic = kEventBasicInfoPath;
-        const std::string time = basic + kEventTimeInfoPath;
+        const std::string basic = "/Event/BasicInfo/";
+        const std::string time = basic + "TimeInfo/";
         EventDocumentPaths p;
         p.eventType = basic + "EventType";
         p.sourceType = basic + "SourceType";

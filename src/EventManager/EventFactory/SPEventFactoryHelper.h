@@ -10,11 +10,8 @@
 
 namespace iobox {
 
-// Parent paths of the event document.
-extern const char* const kEventBasicInfoPath; // "/Event/BasicInfo/"
-extern const char* const kEventTimeInfoPath;  // "TimeInfo/", below the basic information
-
-// Full path of every value of the event document. Built once: the worker writes sixteen values
+// Full path of every value of the event document, under "/Event/BasicInfo/" and its
+// "TimeInfo/". Built once: the worker writes sixteen values
 // per event and would otherwise put each path together again for each of them.
 struct EventDocumentPaths {
     std::string eventType, sourceType, sourceId, sourceName, areaId, areaName, deviceId, deviceName, eventId,

@@ -1,5 +1,6 @@
 #include "Communication/ModbusComm/TCPConnManager/ModbusTCPConn.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -129,13 +130,12 @@ bool CModbusTCPConn::IsLateReply(const std::string& reply, uint16_t transaction,
     if (m_lateReads.empty() || !modbus::TransactionOf(reply, replyTransaction) || replyTransaction == transaction) {
         return false;
     }
-    for (auto it = m_lateReads.begin(); it != m_lateReads.end(); ++it) {
-        if (*it == replyTransaction) {
-            m_lateReads.erase(it);
-            return true;
-        }
+    const auto late = std::find(m_lateReads.begin(), m_lateReads.end(), replyTransaction);
+    if (late == m_lateReads.end()) {
+        return false;
     }
-    return false;
+    m_lateReads.erase(late);
+    return true;
 }
 
 void CModbusTCPConn::NoteUnansweredRead(uint16_t transaction, const Marl::Net::StickyParam& sticky)
