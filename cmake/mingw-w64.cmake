@@ -28,6 +28,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# The prefix's include/ plays /usr/include's part on Linux: <modbus/modbus.h>, <rapidjson/...>,
+# <CLI/...> and <boost/...> resolve without per-target include paths, as system headers.
+set(CMAKE_C_STANDARD_INCLUDE_DIRECTORIES "${IOBOX_WIN_DEPS}/include")
+set(CMAKE_CXX_STANDARD_INCLUDE_DIRECTORIES "${IOBOX_WIN_DEPS}/include")
+
 # pkg-config (a host program) sees only the prefix's .pc files.
 set(ENV{PKG_CONFIG_LIBDIR} "${IOBOX_WIN_DEPS}/lib/pkgconfig")
 set(ENV{PKG_CONFIG_PATH} "")
