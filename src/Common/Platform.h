@@ -1,5 +1,6 @@
 #pragma once
-// What differs between Windows and this machine, in one place.
+// What differs between Windows and this machine, in one place. No operating-system header
+// here: the plug-in's code includes this file only.
 #include <cstdint>
 #include <string>
 
@@ -10,6 +11,14 @@
 #endif
 
 namespace iobox { namespace platform {
+
+// A socket as the system names it: a descriptor here, a 64-bit SOCKET on 64-bit Windows.
+// Never narrowed: a Windows socket handle does not fit an int.
+#if defined(_WIN32)
+using SocketHandle = std::uintptr_t;
+#else
+using SocketHandle = int;
+#endif
 
 // Windows' WSAEWOULDBLOCK: marks a connect attempt that has not finished.
 constexpr int kConnectNotFinished = 10035;
@@ -23,16 +32,16 @@ unsigned long GetThreadErrorValue();
 
 // Sets the send and receive time-outs (milliseconds) of a connected socket in the form the
 // platform takes; false when the system refuses.
-bool SetSocketTimeouts(int fd, uint32_t sendTimeoutMs, uint32_t receiveTimeoutMs);
+bool SetSocketTimeouts(SocketHandle socket, uint32_t sendTimeoutMs, uint32_t receiveTimeoutMs);
 
-// Waits until the descriptor is readable, at most the given whole seconds (0: just test).
+// Waits until the socket is readable, at most the given whole seconds (0: just test).
 // Works for any descriptor number. True when readable (or at end of stream or in error, so
 // that the following read reports the reason).
-bool WaitReadable(int fd, unsigned int seconds);
+bool WaitReadable(SocketHandle socket, unsigned int seconds);
 
-// Waits until the descriptor is readable (or writable), at most timeoutMs milliseconds
+// Waits until the socket is readable (or writable), at most timeoutMs milliseconds
 // (0: just test; negative: no limit). Same readiness rules and descriptor range as above.
-bool WaitReadyMs(int fd, bool forWrite, int timeoutMs);
+bool WaitReadyMs(SocketHandle socket, bool forWrite, int timeoutMs);
 
 // Readable text of a type name that the run-time type information gives.
 std::string DemangleTypeName(const char* name);

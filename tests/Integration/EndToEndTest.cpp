@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
 #include <rapidjson/document.h>
 
 #include <chrono>
@@ -17,6 +16,7 @@
 #include "dam/TesselDetach.h"
 #include "proto/RapidJsonProto.h"
 #include "support/HostEnvironment.h"
+#include "support/ModuleLoader.h"
 #include "support/Process.h"
 
 namespace {
@@ -26,20 +26,11 @@ using testsupport::WaitFor;
 
 // The plug-in as the host sees it: a library and its entry points.
 struct LoadedPlugin {
-    template <class F>
-    F* Entry(const char* name) const { return m_handle ? reinterpret_cast<F*>(dlsym(m_handle, name)) : nullptr; }
-    ~LoadedPlugin() { Close(); }
-    int Close()
-    {
-        const int rc = m_handle ? dlclose(m_handle) : 0;
-        m_handle = nullptr;
-        return rc;
-    }
-    void* m_handle = dlopen(IOBOX_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
-    bool (*Init)(dam::IDriverInterfaceOperate*) = Entry<bool(dam::IDriverInterfaceOperate*)>("Init");
-    bool (*Start)() = Entry<bool()>("Start");
-    bool (*Stop)() = Entry<bool()>("Stop");
-    bool (*Unit)() = Entry<bool()>("Unit");
+    testsupport::LoadedModule module{IOBOX_MODULE_PATH};
+    bool (*Init)(dam::IDriverInterfaceOperate*) = module.Entry<bool(dam::IDriverInterfaceOperate*)>("Init");
+    bool (*Start)() = module.Entry<bool()>("Start");
+    bool (*Stop)() = module.Entry<bool()>("Stop");
+    bool (*Unit)() = module.Entry<bool()>("Unit");
 };
 
 unsigned int ChannelId(dam::IDevice& device, int type, int no)
@@ -104,7 +95,7 @@ TEST(EndToEnd, TheHostsWholePathAgainstTheSimulatedBox)
         box.SetOutput(2, true);
 
         LoadedPlugin plugin;
-        ASSERT_TRUE(plugin.Init && plugin.Start && plugin.Stop && plugin.Unit) << dlerror();
+        ASSERT_TRUE(plugin.Init && plugin.Start && plugin.Stop && plugin.Unit) << plugin.module.Error();
         ASSERT_TRUE(plugin.Init(&operate));
         ASSERT_TRUE(plugin.Start());
         std::uint64_t requestsAfterLogout = 0;
@@ -234,7 +225,7 @@ TEST(EndToEnd, TheHostsWholePathAgainstTheSimulatedBox)
         dam::LoginParamCreation::Clear();
         dam::CDevcieTesselDetachMgr::Clear();
         operations->Clear();
-        EXPECT_EQ(plugin.Close(), 0);
+        EXPECT_TRUE(plugin.module.Close());
         std::this_thread::sleep_for(200ms);
         EXPECT_EQ(box.TotalRequests(), requestsAfterLogout);
         box.Stop();

@@ -4,7 +4,8 @@
 #include <cstdio>
 #include <ctime>
 #include <shared_mutex>
-#include <sys/time.h>
+
+#include "Platform/HostPlatform.h"
 
 namespace Marl { namespace Base {
 
@@ -45,14 +46,15 @@ void CStderrLogSink::Write(int level, const std::string& module, const std::stri
     if (level < m_minLevel) {
         return;
     }
-    timeval tv{};
-    gettimeofday(&tv, nullptr);
+    time_t seconds = 0;
+    int milliseconds = 0;
+    Platform::WallClockNow(seconds, milliseconds);
     tm local{};
-    localtime_r(&tv.tv_sec, &local);
+    Platform::LocalTime(seconds, local);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
     // One fprintf per line keeps concurrent lines whole.
-    std::fprintf(stderr, "%s.%03ld %-5s %s %s\n", stamp, static_cast<long>(tv.tv_usec / 1000), LogLevelName(level),
+    std::fprintf(stderr, "%s.%03ld %-5s %s %s\n", stamp, static_cast<long>(milliseconds), LogLevelName(level),
                  module.c_str(), text.c_str());
 }
 

@@ -14,8 +14,8 @@ T* CSingleton<T>::Instance()
 }
 
 // The only instances of the process: the plug-in reaches these through the library.
-template class CSingleton<CThreadManager>;
-template class CSingleton<dam::COperationManager>;
-template class CSingleton<dam::CIInterfaceManager>;
+template class MARL_API CSingleton<CThreadManager>;
+template class MARL_API CSingleton<dam::COperationManager>;
+template class MARL_API CSingleton<dam::CIInterfaceManager>;
 
 }} // namespace Marl::Base

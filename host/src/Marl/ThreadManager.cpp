@@ -1,10 +1,10 @@
 #include "Marl/Base/ThreadManager.h"
 
-#include <pthread.h>
-
 #include <condition_variable>
 #include <deque>
 #include <thread>
+
+#include "Platform/HostPlatform.h"
 
 namespace Marl { namespace Base {
 
@@ -82,8 +82,7 @@ private:
     static void Loop(State& state)
     {
         t_workerName = state.name;
-        // Linux keeps 15 characters of a thread name.
-        pthread_setname_np(pthread_self(), state.name.substr(0, 15).c_str());
+        Platform::SetCurrentThreadName(state.name);
         for (;;) {
             std::shared_ptr<CTMTask> task;
             {

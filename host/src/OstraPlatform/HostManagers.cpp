@@ -9,6 +9,7 @@
 #include "Marl/Base/Singleton.h"
 #include "Marl/Base/ThreadManager.h"
 #include "dam/InterfaceManager.h"
+#include "Platform/HostPlatform.h"
 
 namespace OstraPlatform {
 
@@ -108,11 +109,11 @@ ZoneDates TransitionDates(int year)
     start.tm_isdst = -1;
     time_t t = mktime(&start);
     tm previous{};
-    localtime_r(&t, &previous);
+    Marl::Platform::LocalTime(t, previous);
     for (int day = 1; day < 366; ++day) {
         time_t next = t + static_cast<time_t>(day) * 86400;
         tm now{};
-        localtime_r(&next, &now);
+        Marl::Platform::LocalTime(next, now);
         if (now.tm_isdst != previous.tm_isdst) {
             char text[16];
             std::strftime(text, sizeof text, "%Y-%m-%d", &now);
@@ -138,7 +139,7 @@ bool CDeviceManager::GetEventTimeInfo(std::shared_ptr<dam::CEventTimeInfo>& info
         return false;
     }
     tm local{};
-    if (localtime_r(&time, &local) == nullptr) {
+    if (!Marl::Platform::LocalTime(time, local)) {
         return false;
     }
     static std::mutex cacheMutex;
@@ -151,12 +152,13 @@ bool CDeviceManager::GetEventTimeInfo(std::shared_ptr<dam::CEventTimeInfo>& info
         }
         dates = cache;
     }
-    const int offsetMinutes = static_cast<int>(local.tm_gmtoff / 60);
+    const long offsetSeconds = Marl::Platform::UtcOffsetSeconds(time, local);
+    const int offsetMinutes = static_cast<int>(offsetSeconds / 60);
     const int dstMinutes = local.tm_isdst > 0 ? 60 : 0;
     if (!info) {
         info = std::make_shared<dam::CEventTimeInfo>();
     }
-    info->SetTimeDiffrence(static_cast<int>(local.tm_gmtoff));
+    info->SetTimeDiffrence(static_cast<int>(offsetSeconds));
     // Bias as minutes to add to local standard time to get UTC.
     info->SetTimeZoneBias(-(offsetMinutes - dstMinutes));
     info->SetDaylightDate(dates.daylightDate);

@@ -12,7 +12,7 @@ namespace details {
 
 // printf-style log call of the host. Every plug-in line goes through here.
 MARL_API void IOstraFormatLog(int level, const char* module, const char* format, ...)
-    __attribute__((format(printf, 3, 4)));
+    MARL_PRINTF(3, 4);
 
 } // namespace details
 

@@ -12,7 +12,7 @@ enum STR_TYPE : int {
 
 namespace StringUtil {
 
-MARL_API std::string str_fmt(const char* format, ...) __attribute__((format(printf, 1, 2)));
+MARL_API std::string str_fmt(const char* format, ...) MARL_PRINTF(1, 2);
 // Length of the text: UTF-8 characters for STR_TYPE_UTF8, bytes for any other type.
 MARL_API int str_len(const std::string& text, int type);
 // True for control characters, the characters \ / : * ? " < > | and malformed UTF-8.

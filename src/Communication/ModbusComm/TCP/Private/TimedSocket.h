@@ -13,10 +13,16 @@
 #include <chrono>
 #include <climits>
 #include <cstdint>
+#include <type_traits>
 
 #include "Common/Platform.h"
 
 namespace Marl { namespace Net {
+
+// The socket's handle reaches the platform seam as it is: a 64-bit SOCKET on Windows (where
+// Asio's native handle is a small class that converts to its socket type).
+static_assert(std::is_same<boost::asio::detail::socket_type, iobox::platform::SocketHandle>::value,
+              "the platform's socket handle type must be Asio's");
 
 class CTimedSocket {
 public:
