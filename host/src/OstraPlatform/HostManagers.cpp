@@ -190,10 +190,10 @@ bool CDeviceManager::NotifyDeviceStatus(unsigned int msgType, const void* messag
     for (const auto& device : devices) {
         auto concrete = std::dynamic_pointer_cast<dam::CDevice>(device);
         if (concrete && concrete->GetDeviceHandle() == status.device_id) {
-            if (status.status_code == 0x8000) {
+            if (status.status_code == DEVICE_STATUS_OFFLINE) {
                 concrete->SetOnline(false);
                 concrete->SetOfflineError(Marl::Base::Error::ErrorCode(0, 4));
-            } else if (status.status_code == 0x8017) {
+            } else if (status.status_code == DEVICE_STATUS_ONLINE) {
                 concrete->SetOnline(true);
             }
         }
