@@ -76,7 +76,9 @@ TEST_F(EventFactoryTest, DocumentHoldsExactlyTheEventLayout)
         std::string areaName;
     };
     const std::vector<Case> cases = {{3, 7, "North wing"}, {8, -1, ""}};
+    // A zone in daylight saving time whose values all differ, so that none stands in for another.
     auto stamping = std::make_shared<StampingDeviceManager>();
+    stamping->SetTimeZone(OstraPlatform::CDeviceManager::TimeZone{37800, -570, "2026-10-04", "2026-04-05", -60});
     stamping->AddDevice(device);
     Marl::Base::CSingleton<dam::CIInterfaceManager>::Instance()->SetDeviceManager(stamping);
     int expectedId = 0;
@@ -96,17 +98,13 @@ TEST_F(EventFactoryTest, DocumentHoldsExactlyTheEventLayout)
         const std::string occurred = message->GetProto()->get_v("/Event/BasicInfo/TimeInfo/OccurrenceTime", "");
         EXPECT_GE(occurred, Marl::Base::TimeUtil::TimeT2StrUTCDatetime(before));
         EXPECT_LE(occurred, Marl::Base::TimeUtil::TimeT2StrUTCDatetime(after));
-        auto zone = std::make_shared<dam::CEventTimeInfo>();
-        ASSERT_TRUE(host.deviceManager->GetEventTimeInfo(zone, device, before));
         const std::string expected =
             R"({"Event":{"BasicInfo":{"EventType":5030,"SourceType":1003,"SourceID":)" + std::to_string(channelId) +
             R"(,"SourceName":")" + ChannelName(kBox.name, c.point) + R"(","AreaID":)" + std::to_string(c.areaId) +
             R"(,"AreaName":")" + c.areaName + R"(","DeviceID":42,"DeviceName":"Lobby box","EventID":)" +
             std::to_string(++expectedId) + R"(,"OfflineType":1,"TimeInfo":{"OccurrenceTime":")" + occurred +
-            R"(","TimeDifference":)" + std::to_string(zone->GetTimeDiffrence()) + R"(,"TimeZone":{"TimeZoneBias":)" +
-            std::to_string(zone->GetTimeZoneBias()) + R"(,"DaylightDate":")" + zone->GetDaylightDate() +
-            R"(","StandardDate":")" + zone->GetStandardDate() + R"(","DaylightBias":)" +
-            std::to_string(zone->GetDaylightBias()) + "}}}}}";
+            R"(","TimeDifference":37800,"TimeZone":{"TimeZoneBias":-570,"DaylightDate":"2026-10-04",)"
+            R"("StandardDate":"2026-04-05","DaylightBias":-60}}}}})";
         EXPECT_EQ(message->GetProto()->get_str(0), expected);
     }
     EXPECT_TRUE(log.Lines().empty()) << log.Dump();

@@ -128,14 +128,27 @@ ZoneDates TransitionDates(int year)
 bool CDeviceManager::GetEventTimeInfo(std::shared_ptr<dam::CEventTimeInfo>& info, std::shared_ptr<dam::IDevice> device,
                                       time_t time)
 {
+    std::optional<TimeZone> fixed;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_failTimeInfo) {
             return false;
         }
+        fixed = m_timeZone;
     }
     if (!device) {
         return false;
+    }
+    if (fixed) {
+        if (!info) {
+            info = std::make_shared<dam::CEventTimeInfo>();
+        }
+        info->SetTimeDiffrence(fixed->timeDifference);
+        info->SetTimeZoneBias(fixed->bias);
+        info->SetDaylightDate(fixed->daylightDate);
+        info->SetStandardDate(fixed->standardDate);
+        info->SetDaylightBias(fixed->daylightBias);
+        return true;
     }
     tm local{};
     if (localtime_r(&time, &local) == nullptr) {
@@ -243,6 +256,12 @@ void CDeviceManager::SetFailTimeInfo(bool fail)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_failTimeInfo = fail;
+}
+
+void CDeviceManager::SetTimeZone(std::optional<TimeZone> zone)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_timeZone = std::move(zone);
 }
 
 void CDeviceManager::SetFailDelete(unsigned int deviceId, bool fail)
