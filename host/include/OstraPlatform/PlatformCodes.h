@@ -16,4 +16,11 @@ enum : int { DEVICE_CATEGORY_ALARM_HOST = 2005, ACCESS_PROTOCOL_MODBUS_TCP = 101
 // Channel types of alarm inputs and alarm outputs.
 enum : int { CHANNEL_TYPE_ALARM_INPUT = 1003, CHANNEL_TYPE_ALARM_OUTPUT = 1004 };
 
+// Operation-log types of adding, modifying and deleting an I/O box.
+enum : unsigned int {
+    OPERATION_LOG_DEVICE_ADD = 2910,
+    OPERATION_LOG_DEVICE_MODIFY = 2911,
+    OPERATION_LOG_DEVICE_DELETE = 2912,
+};
+
 } // namespace OstraPlatform
