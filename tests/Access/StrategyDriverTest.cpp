@@ -115,7 +115,7 @@ TEST(Access, ConstantAnswersOfStrategyHandlerAndDriver)
 
 // A successful login names the connection and the address in the login data, and the
 // connection speaks plain Modbus from its first byte.
-TEST(Strategy, LoginDataOfASuccessfulLoginOverPlainTcp)
+TEST(ModbusComm, LoginDataOfASuccessfulLoginOverPlainTcp)
 {
     iobox::ModbusTiming timing;
     timing.connectSettleMs = 10;
