@@ -1,5 +1,6 @@
 #pragma once
-// The host's numbers that select and describe an I/O box.
+// The numbers the plug-in exchanges with the host: what selects and describes an I/O box,
+// the device-status codes it reports and the error codes it records.
 
 namespace iobox {
 
@@ -11,6 +12,13 @@ constexpr int kChannelTypeAlarmOutput = 1004;
 constexpr int kSubCategoryLoggedIn = 207;    // set on the device at login
 constexpr int kSubCategoryIOBox = 209;       // the I/O box among alarm hosts
 constexpr int kSubCategoryAlarmHost = 220;
+
+// Device-status codes reported with the host's device-status message.
+constexpr int kStatusCodeOffline = 0x8000;
+constexpr int kStatusCodeOnline = 0x8017;
+
+// The host worker thread that Start reserves and every event task runs on.
+inline constexpr const char* g_T_Iobox_EventFactory = "iobox.d.EventFactory";
 
 // Error codes recorded with the host's ErrorCode, all of module 0.
 constexpr int kErrorModule = 0;

@@ -3,9 +3,8 @@
 #include <memory>
 #include <vector>
 
-#include "Common/Constants.h"
+#include "Common/Error.h"
 #include "Common/Log.h"
-#include "Marl/Base/Error.h"
 #include "dam/Channel.h"
 #include "dam/Device.h"
 #include "dam/LoginParam.h"
@@ -66,7 +65,7 @@ private:
         IOBOX_LOG_AS("iobox", 5, function,
                      "Communication error,error info=%s, error mode = %d,error code=%d,quovix_last_err:%d ",
                      "Operation Not Support", kErrorModule, kErrorNotSupported, Quovix_GetLastError());
-        Marl::Base::Error::SetLastError(Marl::Base::Error::ErrorCode(kErrorModule, kErrorNotSupported));
+        SetError(kErrorNotSupported);
         return false;
     }
 };

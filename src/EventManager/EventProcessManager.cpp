@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "Common/Constants.h"
 #include "Common/Log.h"
 #include "Communication/ModbusComm/TCPConnManager/TCPConnMgr.h"
 #include "EventManager/EventFactory/EventFactory.h"
 #include "EventManager/EventNotifyMgr.h"
-#include "IOBoxModule/IOBoxModule.h"
 #include "Marl/Base/Singleton.h"
 #include "Marl/Base/TimeUtil.h"
 #include "OstraPlatform/Managers.h"

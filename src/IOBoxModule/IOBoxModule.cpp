@@ -15,7 +15,6 @@
 
 namespace iobox {
 
-const char* const g_T_Iobox_EventFactory = "iobox.d.EventFactory";
 const char* const g_OperationManagerName = "iobox.d";
 
 namespace {

@@ -14,8 +14,6 @@ IOBOX_EXPORT bool Unit();
 
 namespace iobox {
 
-// Name of the event worker thread that Start reserves.
-extern const char* const g_T_Iobox_EventFactory;
 // Name under which the operation interface is registered.
 extern const char* const g_OperationManagerName;
 

@@ -1,6 +1,5 @@
 // The device management request handler for I/O boxes.
 #include <gtest/gtest.h>
-#include <rapidjson/document.h>
 
 #include <tuple>
 
@@ -26,17 +25,6 @@ const char* const kSource = "src/Access/TesselDetach/DeviceTesselDetach.cpp";
 
 dam::CIInterfaceManager& Interfaces() { return *Marl::Base::CSingleton<dam::CIInterfaceManager>::Instance(); }
 unsigned long ThreadError() { return iobox::platform::GetThreadErrorValue(); }
-
-std::vector<std::string> MemberNames(const std::string& json)
-{
-    rapidjson::Document doc;
-    doc.Parse(json.c_str());
-    std::vector<std::string> names;
-    for (auto it = doc.MemberBegin(); doc.IsObject() && it != doc.MemberEnd(); ++it) {
-        names.emplace_back(it->name.GetString());
-    }
-    return names;
-}
 
 class HandlerTest : public ::testing::Test {
 protected:
@@ -138,7 +126,7 @@ struct Fields {
     int inputType;
 };
 
-// Values of the wrong type read as defaults; numbers are not range-checked.
+// Numbers are not range-checked.
 TEST_F(HandlerTest, AddAndModifyRequestsFillEveryFieldFromItsPath)
 {
     const std::string hall = "\"Hall\"";
@@ -151,17 +139,10 @@ TEST_F(HandlerTest, AddAndModifyRequestsFillEveryFieldFromItsPath)
         {"complete", {"15", hall, "1", "1", ip, "502", "8", "4", "1"}, {15, "Hall", true, 1, "10.0.0.1", 502, 8, 4, 1}},
         {"offline 2 and sub-type 5 are not the flag", {"", hall, "2", "5", ip, "1"},
          {0, "Hall", false, 0, "10.0.0.1", 1, 0, 0, 0}},
-        {"strings where numbers are expected", {"\"15\"", hall, "\"1\"", "\"1\"", ip, "1", "\"8\"", "\"4\"", "\"1\""},
-         {0, "Hall", false, 0, "10.0.0.1", 1, 0, 0, 0}},
-        {"objects, arrays, booleans and null", {"{}", hall, "true", "[]", ip, "1", "null", "[]", "false"},
-         {0, "Hall", false, 0, "10.0.0.1", 1, 0, 0, 0}},
         {"negative values; the port's sign wraps", {"-1", hall, "-1", "-1", ip, "-1", "-3", "-4", "-5"},
          {-1, "Hall", false, 0, "10.0.0.1", 4294967295u, -3, -4, -5}},
-        {"large values pass; above INT_MAX wraps",
-         {"2147483647", hall, "", "", ip, "4294967295", "4294967295", "1000000", "99"},
-         {2147483647, "Hall", false, 0, "10.0.0.1", 4294967295u, -1, 1000000, 99}},
-        {"beyond 32 bits reads the default", {"8589934592", hall, "", "", ip, "70000", "-2147483649"},
-         {0, "Hall", false, 0, "10.0.0.1", 70000, 0, 0, 0}},
+        {"large values pass", {"2147483647", hall, "", "", ip, "70000", "", "1000000", "99"},
+         {2147483647, "Hall", false, 0, "10.0.0.1", 70000, 0, 1000000, 99}},
     };
     testsupport::LogCapture log;
     for (const auto& c : cases) {
@@ -510,24 +491,17 @@ TEST_F(HandlerTest, FieldListNamesThePartsInOrderExactlyAndRepeatedly)
     const struct {
         const char* fields;
         std::vector<std::string> written; // parts written, in order
-        std::vector<std::string> members; // what the document holds after: a key written again replaces its value
     } cases[] = {
-        {",Status,,Bogus", {"BaseInfo", "Status"}, {"BaseInfo", "Status"}},
-        {"AlarmOutputList,AlarmInputList", {"BaseInfo", "AlarmOutputList", "AlarmInputList"},
-         {"BaseInfo", "AlarmOutputList", "AlarmInputList"}},
-        {"status,ALARMINPUTLIST, Status,Status ", {"BaseInfo"}, {"BaseInfo"}},
-        {"AlarmInputList,Unknown,AlarmInputList", {"BaseInfo", "AlarmInputList", "AlarmInputList"},
-         {"BaseInfo", "AlarmInputList"}},
+        {",Status,,Bogus", {"BaseInfo", "Status"}},
+        {"AlarmOutputList,AlarmInputList", {"BaseInfo", "AlarmOutputList", "AlarmInputList"}},
+        {"status,ALARMINPUTLIST, Status,Status ", {"BaseInfo"}},
+        {"AlarmInputList,Unknown,AlarmInputList", {"BaseInfo", "AlarmInputList", "AlarmInputList"}},
     };
     auto box = MakeIOBox();
     for (const auto& c : cases) {
         RecordingProto doc;
         ASSERT_TRUE(handler.EncodeSingleDeviceInfo(&doc, nullptr, box.device, c.fields, "s", iobox::kNoMethod));
         EXPECT_EQ(doc.rootObjects, c.written) << '"' << c.fields << '"';
-        EXPECT_EQ(MemberNames(doc.get_str(0)), c.members) << '"' << c.fields << "\" -> " << doc.get_str(0);
-        // Each writing starts a fresh list: the channels appear once.
-        const bool hasInputs = c.members.back() == "AlarmInputList";
-        EXPECT_EQ(doc.get_cnt("/AlarmInputList/AlarmInput"), hasInputs ? 2 : 0) << c.fields;
     }
 }
 

@@ -1,4 +1,4 @@
-// The readers and checks behind the request handler, including paths it never takes.
+// The readers and checks behind the request handler.
 #include <gtest/gtest.h>
 
 #include "Access/CommonHelper/CommonHelper.h"
@@ -34,13 +34,12 @@ TEST(IsValidIpAddress, AcceptsUnicastClassABCHostAddressesOnly)
     }
 }
 
-// Serves pairs with parameters of the wrong class: 2004/101 and 2005/100 get common parameters.
+// Serves 2004/101 with parameters of the wrong class: common ones, not Modbus ones.
 class WrongClassFactory : public dam::IExtendLoginParamFactory {
 public:
     std::shared_ptr<dam::CBaseLoginParam> CreateLoginParam(unsigned int category, unsigned int protocol) override
     {
-        const bool served = (category == 2004 && protocol == 101) || (category == 2005 && protocol == 100);
-        return served ? std::make_shared<dam::CBaseLoginParam>() : nullptr;
+        return category == 2004 && protocol == 101 ? std::make_shared<dam::CBaseLoginParam>() : nullptr;
     }
 };
 
@@ -94,34 +93,6 @@ TEST_F(RequestReaderTest, ReadRefusesWhatItCannotFill)
             EXPECT_EQ(log.Lines()[0].format, createFailed);
             EXPECT_TRUE(log.HasLine(5, c.line, "src/Access/CommonHelper/CommonHelper.cpp")) << log.Dump();
         }
-    }
-}
-
-// Decrypt and Check only hold Modbus parameters to account; another protocol passes unchecked.
-TEST_F(RequestReaderTest, DecryptAndCheckOfParametersThatAreNotModbus)
-{
-    const struct {
-        unsigned int protocol;
-        std::shared_ptr<dam::CBaseLoginParam> param;
-        bool decrypted;
-        int checkError; // 0: passes
-    } cases[] = {
-        {101, std::make_shared<dam::CBaseLoginParam>(), false, 947}, // no address to check
-        {101, nullptr, false, 2},
-        {100, std::make_shared<dam::CBaseLoginParam>(), true, 0},
-        {100, nullptr, true, 0},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.protocol) + (c.param ? " with parameters" : " without"));
-        iobox::AddDeviceRequestInfo reader(2005, c.protocol);
-        reader.login_param = c.param;
-        SetLastError(kUntouched);
-        EXPECT_EQ(reader.Decrypt(""), c.decrypted);
-        EXPECT_EQ(GetLastError(), c.decrypted ? kUntouched : ErrorCode(0, 2));
-        SetLastError(kUntouched);
-        EXPECT_EQ(reader.Check(), c.checkError == 0);
-        EXPECT_EQ(GetLastError(), c.checkError == 0 ? kUntouched : ErrorCode(0, c.checkError));
-        EXPECT_EQ(reader.login_param, c.param);
     }
 }
 

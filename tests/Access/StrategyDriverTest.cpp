@@ -1,11 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <map>
+
 #include "Access/Driver/SPDriverInterface.h"
 #include "Access/Strategy/IOBoxStrategy.h"
+#include "Access/TesselDetach/DeviceTesselDetach.h"
 #include "Communication/DeviceCommManager.h"
+#include "Communication/ModbusComm/ModbusComm.h"
+#include "Communication/ModbusComm/TCPConnManager/TCPConnMgr.h"
+#include "LoopbackServer.h"
 #include "Marl/Base/Error.h"
 #include "support/IOBoxDevice.h"
 #include "support/LogCapture.h"
+#include "support/Process.h"
 
 namespace {
 
@@ -74,6 +82,61 @@ TEST(Driver, CreatesStrategiesAndLoginParametersForIOBoxesOnly)
     EXPECT_NE(factory.CreateLoginParam(2005, 101), factory.CreateLoginParam(2005, 101));
     EXPECT_FALSE(factory.CreateLoginParam(101, 2005));
     EXPECT_FALSE(factory.CreateLoginParam(2005, 100));
+}
+
+// What the host reads without the box being asked. A dropped override would fall back to the
+// base's answer unnoticed.
+TEST(Access, ConstantAnswersOfStrategyHandlerAndDriver)
+{
+    auto device = MakeIOBox(IOBoxSetup{});
+    iobox::CIOBoxStrategy strategy(device, true);
+    iobox::CSPDriverInterface driver;
+    struct Handler : iobox::CModbusTesselDetach {
+        using CModbusTesselDetach::m_mapOperationLogType;
+    } handler;
+    using Flags = std::vector<bool>;
+    EXPECT_EQ(strategy.GetStrategyVersion(), "2.1.0");
+    EXPECT_EQ(strategy.GetModuleName(), "iobox.d");
+    EXPECT_EQ(strategy.GetLoginType(), 0);
+    EXPECT_EQ((Flags{strategy.IsNeedSyncTime(), strategy.IsSupportTalk(), strategy.IsSupportChannelRefresh(),
+                     strategy.IsSupportPlayback(), strategy.IsAllowAutoLogin(), strategy.CheckDeviceStatus(),
+                     strategy.OnChannelChanged(1003, 1)}),
+              (Flags{false, false, true, false, true, true, true}));
+    EXPECT_EQ((Flags{handler.AfterDeviceAdded("s", device), handler.AfterDeviceModified("s", nullptr, nullptr, device),
+                     handler.IsSupportBatchAdd(), handler.BeforeDeleteDevice({1}), driver.IsDriverReady()}),
+              Flags(5, true));
+    EXPECT_EQ(handler.m_mapOperationLogType,
+              (std::map<std::string, unsigned int>{{"device_add", 2910}, {"device_delete", 2912}, {"device_modify", 2911}}));
+    EXPECT_EQ(driver.GetDriverName(), "iobox.d");
+    EXPECT_EQ(driver.GetSupportDeviceCategories(), std::vector<int32_t>{2005});
+    EXPECT_EQ(driver.GetSupportAccessProtocols(2005), std::vector<int32_t>{101});
+    EXPECT_EQ(driver.GetAllAccessProtocols(), std::vector<int32_t>{101});
+}
+
+// A successful login names the connection and the address in the login data, and the
+// connection speaks plain Modbus from its first byte.
+TEST(ModbusComm, LoginDataOfASuccessfulLoginOverPlainTcp)
+{
+    iobox::ModbusTiming timing;
+    timing.connectSettleMs = 10;
+    iobox::CTCPConnMgr::Instance()->SetTiming(timing);
+    std::string first;
+    std::atomic<bool> received{false};
+    transporttest::LoopbackServer box([&](transporttest::Peer& peer) { received = peer.ReadExact(first, 12); });
+    IOBoxSetup setup;
+    setup.port = box.Port();
+    auto device = MakeIOBox(setup);
+    auto loginData = std::make_shared<dam::CDeviceLoginData>();
+    auto params = device->GetDeviceLoginParam();
+    iobox::CModubsComm comm;
+    ASSERT_TRUE(comm.Request_loginData(loginData, params, device));
+    EXPECT_TRUE(iobox::CTCPConnMgr::Instance()->GetConn(loginData->GetVal_device_handle()));
+    EXPECT_EQ(loginData->GetVal_str_ip_address(), "127.0.0.1");
+    EXPECT_EQ(loginData->GetVal_u_port(), setup.port);
+    ASSERT_TRUE(testsupport::WaitFor([&] { return received.load(); }, std::chrono::seconds(5)));
+    EXPECT_EQ(first.substr(6, 2), std::string("\x00\x02", 2)) << "unit 0, Read Discrete Inputs";
+    device->SetDeviceHandle(loginData->GetVal_device_handle());
+    EXPECT_TRUE(comm.Request_Logout(device));
 }
 
 TEST(Strategy, KeepsAnExistingCommonFeatureAndReportsAFailedAdd)

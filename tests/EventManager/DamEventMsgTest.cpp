@@ -11,8 +11,6 @@
 #include <vector>
 
 #include "EventManager/Event/DamEventMsg.h"
-#include "Marl/Base/Singleton.h"
-#include "dam/InterfaceManager.h"
 #include "proto/RapidJsonProto.h"
 #include "support/HostEnvironment.h"
 #include "support/LogCapture.h"
@@ -156,14 +154,6 @@ TEST_F(DamEventMsgTest, DebugModeLogsTheMessageOnceAndWritesEachPictureIntoThePi
     send();
     EXPECT_EQ(log.CountFormat(kPictureLine), pictures.size());
     EXPECT_TRUE(std::filesystem::is_empty(cwd.Path()));
-
-    // Without a device manager the switch cannot be read: one warning and nothing else.
-    Marl::Base::CSingleton<dam::CIInterfaceManager>::Instance()->SetDeviceManager(nullptr);
-    log.Clear();
-    send();
-    ASSERT_EQ(log.Lines().size(), 1u) << log.Dump();
-    EXPECT_TRUE(log.HasLine(4, "[iobox::CSPDamEventMsg::GetContent]Device manager is null, debug switch not read",
-                            kSource));
 }
 
 } // namespace

@@ -6,8 +6,6 @@
 
 #include "EventManager/Event/DamEventMsg.h"
 #include "EventManager/EventNotifyMgr.h"
-#include "Marl/Base/Singleton.h"
-#include "dam/InterfaceManager.h"
 #include "proto/RapidJsonProto.h"
 #include "support/HostEnvironment.h"
 #include "support/LogCapture.h"
@@ -90,18 +88,6 @@ TEST_F(EventNotifyMgrTest, EveryFiveThousandthMessageWritesTheSummaryAndRestarts
     ASSERT_EQ(lines().size(), 2u);
     EXPECT_EQ(lines()[1].text.rfind(head + "0, time stamp ", 0), 0u) << lines()[1].text;
     EXPECT_EQ(host.capacityManager->EventCount(), 10000u);
-}
-
-TEST_F(EventNotifyMgrTest, MissingCapacityManagerDropsTheEventWithWarning)
-{
-    Marl::Base::CSingleton<dam::CIInterfaceManager>::Instance()->SetCapacityManager(nullptr);
-    auto message = Message(1, 5);
-    CSPEventNotifyMgr::Notify(message);
-    EXPECT_TRUE(log.HasLine(4, "[iobox::CSPEventNotifyMgr::Notify]Capacity manager is null, drop event type 5030",
-                            kSource))
-        << log.Dump();
-    EXPECT_EQ(host.capacityManager->EventCount(), 0u);
-    EXPECT_EQ(message.use_count(), 1) << "nothing keeps the dropped message";
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,7 +34,26 @@ using modbustest::Resources;
 using std::chrono::milliseconds;
 using testsupport::WaitFor;
 using States = std::map<unsigned int, unsigned int>;
-using FaultMatrixTest = modbustest::PluginFixture;
+
+// Whatever the fault, every line of the run is "[function]text[source(line)]" under the module
+// tag "iobox.d"; only the communication base's refusal is tagged "iobox".
+class FaultMatrixTest : public modbustest::PluginFixture {
+protected:
+    void TearDown() override
+    {
+        PluginFixture::TearDown();
+        const std::regex function(R"(\[\w+(::~?\w+)+\])");
+        const std::regex source(R"(\[src/[\w/]+\.(cpp|h)\(\d+\)\])");
+        for (const auto& line : m_log.Lines()) {
+            const std::string& t = line.text;
+            const std::size_t head = t.find(']') + 1;
+            const std::size_t tail = t.rfind('[');
+            ASSERT_TRUE(head > 0 && tail != std::string::npos && head <= tail) << t;
+            EXPECT_TRUE(std::regex_match(t.substr(0, head), function) && std::regex_match(t.substr(tail), source)) << t;
+            EXPECT_EQ(line.module, t.rfind("[iobox::CCommunicationBase::", 0) == 0 ? "iobox" : "iobox.d") << t;
+        }
+    }
+};
 
 const char* const kReadTimeout = "[%s]network,read timeout[%s(%d)]";
 const char* const kPeerClosed = "[%s]network,read len = 0[%s(%d)]";

@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <unordered_map>
@@ -25,6 +26,14 @@ public:
         int statusCode;
     };
     using StatusObserver = std::function<void(const StatusRecord&)>;
+    // A device's time zone as the host reports it with an event.
+    struct TimeZone {
+        int timeDifference = 0; // seconds east of UTC
+        int bias = 0;           // minutes to add to local standard time for UTC
+        std::string daylightDate;
+        std::string standardDate;
+        int daylightBias = 0;
+    };
 
     std::shared_ptr<dam::IDevice> GetDevice(unsigned int deviceId, int category) override;
     std::shared_ptr<dam::IDevice> GetDeviceByGuid(const std::string& guid) override;
@@ -33,7 +42,7 @@ public:
     // of the interface manager when it has one (else -1 and the empty text).
     bool GetEventRelatedChannel(std::shared_ptr<dam::CEventChannelInfo>& info, std::shared_ptr<dam::IDevice> device,
                                 int channelType, int channelNo) override;
-    // Time-zone values of the process's time zone.
+    // Time-zone values of the process's time zone, or of the zone given to SetTimeZone.
     bool GetEventTimeInfo(std::shared_ptr<dam::CEventTimeInfo>& info, std::shared_ptr<dam::IDevice> device,
                           time_t time) override;
     bool IsDebugMode() override;
@@ -46,6 +55,9 @@ public:
     void SetStatusObserver(StatusObserver observer);
     void SetDebugMode(bool on);
     void SetFailTimeInfo(bool fail);
+    // Every device in this zone instead of the process's, whatever the system's zone is;
+    // empty: the process's zone again.
+    void SetTimeZone(std::optional<TimeZone> zone);
     void SetFailDelete(unsigned int deviceId, bool fail);
 
 private:
@@ -59,6 +71,7 @@ private:
     std::vector<unsigned int> m_failDelete;
     bool m_debugMode = false;
     bool m_failTimeInfo = false;
+    std::optional<TimeZone> m_timeZone;
 };
 
 class MARL_API CArea : public IArea {

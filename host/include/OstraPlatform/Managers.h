@@ -5,14 +5,14 @@
 
 #include "Marl/Base/Export.h"
 #include "OstraPlatform/Content.h"
+#include "OstraPlatform/PlatformCodes.h"
 #include "dam/Device.h"
 #include "dam/Event.h"
 
 namespace OstraPlatform {
 
-enum : unsigned int { DEVICE_STATUS_MSG_TYPE = 101 };
-
-// Device-status notification: a device went offline (0x8000) or came back (0x8017).
+// Device-status notification: a device went offline (DEVICE_STATUS_OFFLINE) or came back
+// (DEVICE_STATUS_ONLINE).
 struct DeviceStatusInfo {
     int device_id = 0; // the device handle the host gave at MapLoginHandle
     int status_code = 0;

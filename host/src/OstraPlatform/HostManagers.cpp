@@ -129,14 +129,27 @@ ZoneDates TransitionDates(int year)
 bool CDeviceManager::GetEventTimeInfo(std::shared_ptr<dam::CEventTimeInfo>& info, std::shared_ptr<dam::IDevice> device,
                                       time_t time)
 {
+    std::optional<TimeZone> fixed;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_failTimeInfo) {
             return false;
         }
+        fixed = m_timeZone;
     }
     if (!device) {
         return false;
+    }
+    if (fixed) {
+        if (!info) {
+            info = std::make_shared<dam::CEventTimeInfo>();
+        }
+        info->SetTimeDiffrence(fixed->timeDifference);
+        info->SetTimeZoneBias(fixed->bias);
+        info->SetDaylightDate(fixed->daylightDate);
+        info->SetStandardDate(fixed->standardDate);
+        info->SetDaylightBias(fixed->daylightBias);
+        return true;
     }
     tm local{};
     if (!Marl::Platform::LocalTime(time, local)) {
@@ -192,10 +205,10 @@ bool CDeviceManager::NotifyDeviceStatus(unsigned int msgType, const void* messag
     for (const auto& device : devices) {
         auto concrete = std::dynamic_pointer_cast<dam::CDevice>(device);
         if (concrete && concrete->GetDeviceHandle() == status.device_id) {
-            if (status.status_code == 0x8000) {
+            if (status.status_code == DEVICE_STATUS_OFFLINE) {
                 concrete->SetOnline(false);
                 concrete->SetOfflineError(Marl::Base::Error::ErrorCode(0, 4));
-            } else if (status.status_code == 0x8017) {
+            } else if (status.status_code == DEVICE_STATUS_ONLINE) {
                 concrete->SetOnline(true);
             }
         }
@@ -245,6 +258,12 @@ void CDeviceManager::SetFailTimeInfo(bool fail)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_failTimeInfo = fail;
+}
+
+void CDeviceManager::SetTimeZone(std::optional<TimeZone> zone)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_timeZone = std::move(zone);
 }
 
 void CDeviceManager::SetFailDelete(unsigned int deviceId, bool fail)

@@ -3,18 +3,15 @@
 #include <cstdint>
 #include <limits>
 
+#include "Common/Error.h"
 #include "Common/Log.h"
 #include "Communication/DeviceCommManager.h"
-#include "Marl/Base/Error.h"
 #include "Marl/Base/StringUtil.h"
 #include "dam/LoginParamCreation.h"
 
 namespace iobox {
 
 namespace {
-
-using Marl::Base::Error::ErrorCode;
-using Marl::Base::Error::SetLastError;
 
 constexpr unsigned int kNoLengthLimit = std::numeric_limits<unsigned int>::max();
 constexpr unsigned int kAliasLengthLimit = 64;
@@ -103,7 +100,7 @@ const RequestLayout kModifyLayout = {
 void RecordUnusable(const RequestLayout& layout)
 {
     if (layout.recordsErrors) {
-        SetLastError(ErrorCode(0, kErrorRequestUnusable));
+        SetError(kErrorRequestUnusable);
     }
 }
 
@@ -222,7 +219,7 @@ bool DeviceRequestInfo::Decrypt(const std::string& /*userSession*/)
         return true;
     }
     if (!std::dynamic_pointer_cast<dam::CModbusLoginParam>(login_param)) {
-        SetLastError(ErrorCode(0, kErrorRequestUnusable));
+        SetError(kErrorRequestUnusable);
         return false;
     }
     return true;
@@ -234,16 +231,16 @@ bool DeviceRequestInfo::Check()
         return true;
     }
     if (!login_param) {
-        SetLastError(ErrorCode(0, kErrorRequestUnusable));
+        SetError(kErrorRequestUnusable);
         return false;
     }
     if (!IsValidIpAddress(login_param->GetVal_login_address())) {
-        SetLastError(ErrorCode(0, kErrorInvalidAddress));
+        SetError(kErrorInvalidAddress);
         return false;
     }
     if (!CheckStringValid(login_param->GetVal_str_alias(), kAliasLengthLimit, true) ||
         login_param->GetVal_login_port() == 0) {
-        SetLastError(ErrorCode(0, kErrorRequestUnusable));
+        SetError(kErrorRequestUnusable);
         return false;
     }
     return true;

@@ -1,5 +1,6 @@
 #include "Communication/ModbusComm/ModbusComm.h"
 
+#include "Common/Error.h"
 #include "Communication/ModbusComm/TCP/TCPClient.h"
 #include "Communication/ModbusComm/TCPConnManager/ModbusTCPConn.h"
 #include "Communication/ModbusComm/TCPConnManager/TCPConnMgr.h"
@@ -7,8 +8,6 @@
 namespace iobox {
 
 namespace {
-
-void SetError(int code) { Marl::Base::Error::SetLastError(Marl::Base::Error::ErrorCode(kErrorModule, code)); }
 
 // The device's live connection, or empty with the error set: 907 when the device is not
 // logged in, 2 when its handle has no connection.

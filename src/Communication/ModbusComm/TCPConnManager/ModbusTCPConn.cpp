@@ -5,12 +5,11 @@
 #include <cstdio>
 #include <thread>
 
-#include "Common/Constants.h"
+#include "Common/Error.h"
 #include "Common/Log.h"
 #include "Common/Timer.h"
 #include "Communication/ModbusComm/TCPConnManager/ModbusFrame.h"
 #include "Communication/ModbusComm/TCPConnManager/TCPConnMgr.h"
-#include "Marl/Base/Error.h"
 #include "dam/Channel.h"
 #include "dam/Operation.h"
 
@@ -21,8 +20,6 @@ namespace {
 constexpr uint8_t kPollUnit = 0x00;
 constexpr int kInputChannelType = 4;
 constexpr int kOutputChannelType = 5;
-
-void SetError(int code) { Marl::Base::Error::SetLastError(Marl::Base::Error::ErrorCode(kErrorModule, code)); }
 
 int64_t NowSeconds()
 {

@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "Common/Constants.h"
 #include "Common/LazySingleton.h"
 #include "Common/Log.h"
 #include "Communication/ModbusComm/TCP/TCPClient.h"
@@ -14,8 +15,6 @@
 namespace iobox {
 
 namespace {
-constexpr int kStatusCodeOnline = 0x8017;
-constexpr int kStatusCodeOffline = 0x8000;
 constexpr int kLastHandle = 1000001; // handles run 1 .. kLastHandle, then start again at 1
 } // namespace
 
