@@ -75,6 +75,8 @@ bool WaitReadyMs(int fd, bool forWrite, int timeoutMs)
     }
 }
 
+void ShutdownSocket(int fd) { ::shutdown(fd, SHUT_RDWR); }
+
 std::string DemangleTypeName(const char* name)
 {
     int status = 0;
