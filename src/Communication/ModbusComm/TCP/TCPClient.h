@@ -71,8 +71,8 @@ public:
     // What a drain discards at most. A Modbus TCP reply is at most 260 bytes; what the drain
     // legitimately meets are replies left unread by send-only requests (12 bytes each) or
     // late ones, a few dozen at most. A peer that sends more is not answering requests: the
-    // exchange after the drain then fails on its framing or its content, instead of the drain
-    // reading for ever.
+    // exchange after the drain takes what follows as its reply and stands or falls by it,
+    // instead of the drain reading for ever.
     static constexpr std::size_t kDrainLimit = 16 * 1024;
 
 private:
