@@ -23,6 +23,7 @@ struct SelfStopped {
     std::vector<boost::thread> threads;
     ~SelfStopped()
     {
+        std::lock_guard<std::mutex> lock(mutex);
         for (auto& thread : threads) {
             thread.detach();
         }
