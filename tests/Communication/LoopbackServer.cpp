@@ -143,23 +143,18 @@ bool Peer::WaitClosed()
 void Peer::Flood(char byte, std::atomic<std::size_t>& received)
 {
     const std::string chunk(16384, byte);
+    char buffer[256];
     for (const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
          std::chrono::steady_clock::now() < end;) {
         pollfd p{m_fd, POLLIN | POLLOUT, 0};
-        if (::poll(&p, 1, 50) <= 0) {
-            continue;
+        ::poll(&p, 1, 50);
+        const long r = (p.revents & POLLIN) != 0 ? ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT) : 0;
+        if ((p.revents & POLLIN) != 0 && r <= 0) {
+            return; // the client closed or reset the connection
         }
-        if ((p.revents & POLLIN) != 0) {
-            char buffer[256];
-            const long r = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT);
-            if (r == 0 || (r < 0 && errno != EAGAIN)) {
-                return; // closed or reset by the client
-            }
-            received += r > 0 ? static_cast<std::size_t>(r) : 0;
-        }
-        if ((p.revents & POLLOUT) != 0 && ::send(m_fd, chunk.data(), chunk.size(), MSG_DONTWAIT | MSG_NOSIGNAL) < 0 &&
-            errno != EAGAIN) {
-            return;
+        received += static_cast<std::size_t>(r);
+        if ((p.revents & POLLOUT) != 0) {
+            ::send(m_fd, chunk.data(), chunk.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
         }
     }
 }

@@ -43,14 +43,9 @@ const char* const kRefused = "[%s]adam conn_err, error code:%d[%s(%d)]";
 int LastErrorCode() { return Marl::Base::Error::GetLastError().GetCode(); }
 void ResetLastError() { Marl::Base::Error::SetLastError(Marl::Base::Error::ErrorCode(0, 0)); }
 
-// The connections' monotonic tick, moved by hand; counts its reads (one per offline poll).
+// The connections' monotonic tick, moved by hand, and its reads (one per offline poll).
 std::atomic<uint64_t> g_tick{1000000};
 std::atomic<uint64_t> g_tickReads{0};
-uint64_t HandTick()
-{
-    ++g_tickReads;
-    return g_tick.load();
-}
 
 // Every record the connection manager hands to its callback, copied.
 class AlarmRecorder {
@@ -155,7 +150,7 @@ TEST_F(ModbusConn, ADeviceThatDropsAndRefusesGoesOfflineOnceAndComesBackOnce)
     // unless moved; polls run every 100 ms.
     auto timing = modbustest::ShortTiming();
     timing.offlineRetrySeconds = 2;
-    timing.tick = &HandTick;
+    timing.tick = [] { return ++g_tickReads, g_tick.load(); };
     Mgr()->SetTiming(timing);
     const uint64_t start = g_tick.load();
     Box& box = AddBox();
@@ -383,7 +378,6 @@ TEST_F(ModbusConn, AHostLoggingOutFromInsideTheStatusNotificationEndsThePollSafe
     ASSERT_TRUE(testsupport::WaitFor([&] { return loggedOut.load() == 1; }, kWait)) << m_log.Dump();
     EXPECT_FALSE(Mgr()->GetConn(handle));
     EXPECT_TRUE(box.sim->WaitForConnections(0, kWait));
-    EXPECT_EQ(Handle(box), -1);
     m_host.deviceManager->SetStatusObserver(nullptr);
 }
 
