@@ -136,6 +136,15 @@ bool WaitReadable(SocketHandle socket, unsigned int seconds)
     return WaitReadyMs(socket, false, ms > static_cast<uint64_t>(INT_MAX) ? INT_MAX : static_cast<int>(ms));
 }
 
+void ShutdownSocket(SocketHandle socket)
+{
+#if defined(_WIN32)
+    ::shutdown(socket, SD_BOTH);
+#else
+    ::shutdown(socket, SHUT_RDWR);
+#endif
+}
+
 std::string DemangleTypeName(const char* name)
 {
 #if defined(__GNUC__)

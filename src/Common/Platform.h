@@ -43,6 +43,10 @@ bool WaitReadable(SocketHandle socket, unsigned int seconds);
 // (0: just test; negative: no limit). Same readiness rules and descriptor range as above.
 bool WaitReadyMs(SocketHandle socket, bool forWrite, int timeoutMs);
 
+// Shuts a connected socket down in both directions without closing it: a read or write
+// blocked on it in another thread ends at once.
+void ShutdownSocket(SocketHandle socket);
+
 // Readable text of a type name that the run-time type information gives.
 std::string DemangleTypeName(const char* name);
 

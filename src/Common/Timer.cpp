@@ -7,6 +7,7 @@
 #include <atomic>
 #include <exception>
 #include <utility>
+#include <vector>
 
 #include "Common/Log.h"
 
@@ -14,7 +15,22 @@ namespace iobox {
 
 namespace {
 constexpr uint32_t kNoPeriod = 0xFFFFFFFFU;
-}
+
+// Threads of timers stopped from within their own callback, waiting to be joined. Built when
+// the module is loaded, so it outlives the singletons that join it when they go.
+struct SelfStopped {
+    std::mutex mutex;
+    std::vector<boost::thread> threads;
+    ~SelfStopped()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        for (auto& thread : threads) {
+            thread.detach();
+        }
+    }
+};
+SelfStopped g_selfStopped;
+} // namespace
 
 struct CTimer::State {
     explicit State(std::function<void()> work) : callback(std::move(work)) {}
@@ -93,15 +109,53 @@ void CTimer::Stop()
     if (!thread.joinable()) {
         return;
     }
-    if (thread.get_id() == boost::this_thread::get_id()) {
-        // Called from the callback: the loop ends when the callback returns.
-        thread.detach();
-        return;
-    }
     try {
+        if (thread.get_id() == boost::this_thread::get_id()) {
+            // Called from the callback: the loop ends when the callback returns.
+            std::lock_guard<std::mutex> lock(g_selfStopped.mutex);
+            g_selfStopped.threads.push_back(std::move(thread));
+            return;
+        }
         thread.join();
     } catch (const std::exception&) {
-        thread.detach();
+        if (thread.joinable()) {
+            thread.detach();
+        }
+    }
+}
+
+void CTimer::JoinSelfStopped(bool wait)
+{
+    std::vector<boost::thread> threads;
+    {
+        std::lock_guard<std::mutex> lock(g_selfStopped.mutex);
+        threads.swap(g_selfStopped.threads);
+    }
+    std::vector<boost::thread> running;
+    for (auto& thread : threads) {
+        try {
+            if (thread.get_id() == boost::this_thread::get_id()) {
+                running.push_back(std::move(thread));
+            } else if (wait) {
+                thread.join();
+            } else if (!thread.timed_join(boost::posix_time::milliseconds(0))) {
+                running.push_back(std::move(thread));
+            }
+        } catch (const std::exception&) {
+            if (thread.joinable()) {
+                thread.detach();
+            }
+        }
+    }
+    if (!running.empty()) {
+        std::lock_guard<std::mutex> lock(g_selfStopped.mutex);
+        for (auto& thread : running) {
+            try {
+                g_selfStopped.threads.push_back(std::move(thread));
+            } catch (const std::exception&) {
+                thread.detach(); // out of memory: it ends by itself all the same
+            }
+        }
     }
 }
 

@@ -14,7 +14,7 @@ class CTimer {
 public:
     explicit CTimer(std::function<void()> callback);
     // Stops the thread if the owner did not. Safe on the timer's own thread as well (the
-    // thread is then left to end by itself once the callback returns).
+    // thread then ends once the callback returns; see Stop).
     virtual ~CTimer();
     CTimer(const CTimer&) = delete;
     CTimer& operator=(const CTimer&) = delete;
@@ -22,9 +22,15 @@ public:
     // Starts the thread; a period of 0 or 0xFFFFFFFF ms starts nothing. runFirst runs the
     // callback once at once. Called once per timer.
     void Start(uint32_t periodMs, bool runFirst);
-    // Ends a pause at once, lets a running callback finish and joins the thread. Not from
-    // within the callback.
+    // Ends a pause at once, lets a running callback finish and joins the thread. From within
+    // the callback the thread cannot join itself: it ends once the callback returns, and is
+    // handed on to JoinSelfStopped.
     void Stop();
+
+    // Joins the threads of timers that were stopped from within their own callback: those
+    // that have ended, or with wait all of them (but the caller's own), so that no thread
+    // still runs the plug-in's code when the module goes.
+    static void JoinSelfStopped(bool wait);
 
 private:
     // What the thread uses. Shared with it, so that the thread can outlive a timer that is

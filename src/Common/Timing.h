@@ -2,6 +2,8 @@
 // Every timing of the plug-in's behaviour, in one place.
 #include <cstdint>
 
+#include "Common/Platform.h"
+
 namespace iobox {
 
 constexpr uint32_t kPollPeriodMs = 5000;          // pause between two input polls of a device
@@ -18,6 +20,9 @@ struct ModbusTiming {
     uint32_t connectSettleMs = kConnectSettleMs;
     uint32_t offlineRetrySeconds = kOfflineRetrySeconds;
     int failedChecksBeforeOffline = kFailedChecksBeforeOffline;
+    // Monotonic milliseconds that the offline retry is measured on: a wall clock set back
+    // must not hold an offline device off.
+    uint64_t (*tick)() = &platform::TickCount64;
 };
 
 } // namespace iobox

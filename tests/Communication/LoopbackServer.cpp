@@ -140,6 +140,25 @@ bool Peer::WaitClosed()
     return false;
 }
 
+void Peer::Flood(char byte, std::atomic<std::size_t>& received)
+{
+    const std::string chunk(16384, byte);
+    char buffer[256];
+    for (const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+         std::chrono::steady_clock::now() < end;) {
+        pollfd p{m_fd, POLLIN | POLLOUT, 0};
+        ::poll(&p, 1, 50);
+        const long r = (p.revents & POLLIN) != 0 ? ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT) : 0;
+        if ((p.revents & POLLIN) != 0 && r <= 0) {
+            return; // the client closed or reset the connection
+        }
+        received += static_cast<std::size_t>(r);
+        if ((p.revents & POLLOUT) != 0) {
+            ::send(m_fd, chunk.data(), chunk.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+        }
+    }
+}
+
 LoopbackServer::LoopbackServer(Session session, int connections, SSL_CTX* tls)
     : m_session(std::move(session)), m_connections(connections), m_tls(tls)
 {

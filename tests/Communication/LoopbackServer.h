@@ -28,6 +28,9 @@ public:
     bool WaitDelivered();
     // Until the client closes.
     bool WaitClosed();
+    // Sends `byte` without end, counting what the client sends meanwhile, until the client
+    // closes or 10 s have passed.
+    void Flood(char byte, std::atomic<std::size_t>& received);
     int TlsVersion() const { return m_ssl != nullptr ? SSL_version(m_ssl) : 0; }
     // The connection ends with a reset instead of an orderly close.
     void ResetOnClose();

@@ -2,6 +2,7 @@
 // outputs, the alarm callback and the life of a connection.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <map>
@@ -41,6 +42,10 @@ const char* const kRefused = "[%s]adam conn_err, error code:%d[%s(%d)]";
 
 int LastErrorCode() { return Marl::Base::Error::GetLastError().GetCode(); }
 void ResetLastError() { Marl::Base::Error::SetLastError(Marl::Base::Error::ErrorCode(0, 0)); }
+
+// The connections' monotonic tick, moved by hand, and its reads (one per offline poll).
+std::atomic<uint64_t> g_tick{1000000};
+std::atomic<uint64_t> g_tickReads{0};
 
 // Every record the connection manager hands to its callback, copied.
 class AlarmRecorder {
@@ -141,10 +146,13 @@ TEST_F(ModbusConn, InputsInAlarmAreReportedAtEveryPollAndOthersNever)
 
 TEST_F(ModbusConn, ADeviceThatDropsAndRefusesGoesOfflineOnceAndComesBackOnce)
 {
-    // More than a second between connect attempts while offline; polls run every 100 ms.
+    // More than 2 s between connect attempts while offline, on a tick that stands still
+    // unless moved; polls run every 100 ms.
     auto timing = modbustest::ShortTiming();
-    timing.offlineRetrySeconds = 1;
+    timing.offlineRetrySeconds = 2;
+    timing.tick = [] { return ++g_tickReads, g_tick.load(); };
     Mgr()->SetTiming(timing);
+    const uint64_t start = g_tick.load();
     Box& box = AddBox();
     ASSERT_TRUE(Login(box));
     ASSERT_TRUE(WaitForPolls(box, 2));
@@ -154,12 +162,20 @@ TEST_F(ModbusConn, ADeviceThatDropsAndRefusesGoesOfflineOnceAndComesBackOnce)
     ASSERT_TRUE(testsupport::WaitFor([&] { return !StatusCodes(box).empty(); }, kWait)) << m_log.Dump();
     const uint64_t pollsWhenOffline = box.sim->RequestCount(kReadInputs);
     const std::size_t attemptsWhenOffline = m_log.CountFormat(kRefused);
-    std::this_thread::sleep_for(milliseconds(2500));
+    // Connect attempts once the tick stands `ms` after the last activity, and 3 polls passed.
+    const auto attemptsAt = [&](uint64_t ms) {
+        g_tick = start + ms;
+        const uint64_t reads = g_tickReads.load();
+        EXPECT_TRUE(testsupport::WaitFor([&] { return g_tickReads.load() >= reads + 3; }, kWait));
+        return m_log.CountFormat(kRefused) - attemptsWhenOffline;
+    };
+    EXPECT_EQ(attemptsAt(0), 0u);
+    EXPECT_EQ(attemptsAt(2000), 0u);
+    EXPECT_EQ(attemptsAt(2001), 1u) << m_log.Dump();
+    EXPECT_EQ(attemptsAt(4001), 1u); // counted from when that attempt began
+    EXPECT_EQ(attemptsAt(4002), 2u);
     EXPECT_EQ(StatusCodes(box), std::vector<int>{0x8000});
     EXPECT_EQ(box.sim->RequestCount(kReadInputs), pollsWhenOffline);
-    const std::size_t attempts = m_log.CountFormat(kRefused) - attemptsWhenOffline;
-    EXPECT_GE(attempts, 1u) << m_log.Dump();
-    EXPECT_LE(attempts, 3u) << m_log.Dump();
 
     // The failed exchange closed the socket, the three checks after it failed, then the
     // offline line named the same client.
@@ -190,6 +206,7 @@ TEST_F(ModbusConn, ADeviceThatDropsAndRefusesGoesOfflineOnceAndComesBackOnce)
                                  "output_id: 2, enable : 1.", modbustest::kConnSource));
 
     ASSERT_TRUE(box.sim->RefuseNew(false));
+    g_tick = start + 6003;
     ASSERT_TRUE(testsupport::WaitFor([&] { return StatusCodes(box).size() >= 2; }, kWait)) << m_log.Dump();
     ASSERT_TRUE(WaitForPolls(box, 3));
     EXPECT_EQ(StatusCodes(box), (std::vector<int>{0x8000, 0x8017}));
@@ -296,13 +313,25 @@ TEST_F(ModbusConn, LogoutStopsThePollBeforeItReturns)
     EXPECT_EQ(box.sim->RequestCount(kReadInputs), polls);
 }
 
-TEST_F(ModbusConn, AlarmsAndStatusesOfADeviceNotRecordedAreNotDelivered)
+TEST_F(ModbusConn, AlarmsOfADeviceNotRecordedYetAreHeldAPollsWorthStatusesNot)
 {
-    Box& box = AddBox();
-    box.sim->SetInput(5, true);
+    // Input 9 is in alarm for the first poll only, input 5 throughout.
+    iobox::sim::SimulatorConfig config;
+    iobox::sim::IOBoxSimulator* sim = nullptr;
+    config.onRequest = [&sim](const iobox::sim::RequestInfo& request) {
+        if (request.function == kReadInputs && sim->RequestCount(kReadInputs) == 2) {
+            sim->SetInput(9, false);
+        }
+    };
+    auto owned = std::make_shared<iobox::sim::IOBoxSimulator>(config);
+    sim = owned.get();
+    ASSERT_TRUE(sim->Start());
+    sim->SetInputs(0b1'0001'0000ull);
+    Box& box = AddDevice(owned);
     m_alarms.Install();
     const int handle = DirectLogin(box);
     ASSERT_GT(handle, 0);
+    // The first poll's alarms are held; the later polls' input 5 is lost, with its line.
     const std::string notFound = "[iobox::CTCPConnMgr::ShowAlarm]ShowAlarm user id not find, user id[" +
                                  std::to_string(handle) + "]";
     ASSERT_TRUE(testsupport::WaitFor([&] { return m_log.CountLine(5, notFound, kMgrSource) >= 2; }, kWait))
@@ -318,15 +347,38 @@ TEST_F(ModbusConn, AlarmsAndStatusesOfADeviceNotRecordedAreNotDelivered)
     EXPECT_TRUE(m_alarms.Records().empty());
 
     Mgr()->SaveAdamDeviceGuid(handle, {"box-guid", 42});
-    ASSERT_TRUE(m_alarms.WaitForCount(2));
-    const auto record = m_alarms.Records().front();
-    EXPECT_EQ(record.address, handle);
-    EXPECT_EQ(record.guid, "box-guid");
-    EXPECT_EQ(record.point, 5);
+    ASSERT_TRUE(m_alarms.WaitForCount(3));
+    const auto records = m_alarms.Records();
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        EXPECT_EQ(records[i].address, handle);
+        EXPECT_EQ(records[i].guid, "box-guid");
+        EXPECT_EQ(records[i].point, i == 1 ? 9 : 5) << i;
+    }
     Mgr()->ReportDeviceStatus(conn.get(), 2);
     ASSERT_EQ(m_host.deviceManager->StatusNotifications().size(), 1u);
     EXPECT_EQ(m_host.deviceManager->StatusNotifications()[0].deviceId, 42);
     EXPECT_EQ(m_host.deviceManager->StatusNotifications()[0].statusCode, 0x8000);
+}
+
+TEST_F(ModbusConn, AHostLoggingOutFromInsideTheStatusNotificationEndsThePollSafely)
+{
+    Box& box = AddBox();
+    ASSERT_TRUE(Login(box));
+    const int handle = Handle(box); // no reference kept: a poll on a freed connection shows
+    // On the poll's thread, inside the notification that the box is back; the poll goes on
+    // to read the inputs once the notification returns.
+    std::atomic<int> loggedOut{0};
+    m_host.deviceManager->SetStatusObserver([&](const OstraPlatform::CDeviceManager::StatusRecord& record) {
+        loggedOut += record.statusCode == 0x8017 && Logout(box) ? 1 : 0;
+    });
+    ASSERT_TRUE(box.sim->RefuseNew(true));
+    box.sim->DropAll();
+    ASSERT_TRUE(testsupport::WaitFor([&] { return !StatusCodes(box).empty(); }, kWait)) << m_log.Dump();
+    ASSERT_TRUE(box.sim->RefuseNew(false));
+    ASSERT_TRUE(testsupport::WaitFor([&] { return loggedOut.load() == 1; }, kWait)) << m_log.Dump();
+    EXPECT_FALSE(Mgr()->GetConn(handle));
+    EXPECT_TRUE(box.sim->WaitForConnections(0, kWait));
+    m_host.deviceManager->SetStatusObserver(nullptr);
 }
 
 TEST_F(ModbusConn, WithoutACallbackAlarmsAreDroppedSilently)

@@ -163,6 +163,24 @@ TEST(TcpClient, ReplyLeftBySendOnlyRequestIsDrainedBeforeNextExchange)
     }
 }
 
+TEST(TcpClient, DrainEndsAtItsLimitThoughMoreIsWaiting)
+{
+    std::promise<void> delivered;
+    LoopbackServer server([&](Peer& peer) {
+        if (peer.Write(std::string(3 * CTCPClient::kDrainLimit, 'F')) && peer.WaitDelivered()) {
+            delivered.set_value();
+            peer.WaitClosed();
+        }
+    });
+    CTCPClient client(ClientParams(server.Port()));
+    ASSERT_EQ(client.Connect(), 0);
+    ASSERT_TRUE(Ready(delivered));
+    client.ClearRecvBuffer(0);
+    std::string rest;
+    EXPECT_EQ(client.ReadData(rest, 1), 1); // a peer sending without end would not hold it
+    EXPECT_EQ(rest, "F");
+}
+
 TEST(TcpClient, PeerClosingInTheMiddleOfABodyFailsTheExchangeButNotTheConnectedFlag)
 {
     LoopbackServer server(AnswerOnce(HeadFramed("0123456789").substr(0, 6), true));

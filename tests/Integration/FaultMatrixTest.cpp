@@ -7,6 +7,7 @@
 #include <chrono>
 #include <atomic>
 #include <cstdint>
+#include <future>
 #include <map>
 #include <mutex>
 #include <regex>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "Communication/ModbusComm/TCPConnManager/TCPConnMgr.h"
+#include "LoopbackServer.h"
 #include "ModbusTestSupport.h"
 #include "Marl/Base/Error.h"
 #include "support/Process.h"
@@ -25,6 +27,7 @@ using iobox::CTCPConnMgr;
 using modbustest::Box;
 using modbustest::kInputExchangeFailed;
 using modbustest::kOutputExchangeFailed;
+using modbustest::kReadCoils;
 using modbustest::kReadInputs;
 using modbustest::kWait;
 using modbustest::kWriteCoil;
@@ -59,6 +62,11 @@ const char* const kReadTimeout = "[%s]network,read timeout[%s(%d)]";
 const char* const kPeerClosed = "[%s]network,read len = 0[%s(%d)]";
 
 int LastErrorCode() { return Marl::Base::Error::GetLastError().GetCode(); }
+
+long long MsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - start).count();
+}
 
 TEST_F(FaultMatrixTest, DeviceRefusingAtLoginIsLoggedInOnceItAccepts)
 {
@@ -143,6 +151,60 @@ TEST_F(FaultMatrixTest, DeviceStallingPastTheReceiveTimeoutIsServedAgainWithoutS
     EXPECT_TRUE(OnlyPoints(EventPoints(box), {2, 7}));
     EXPECT_TRUE(StatusCodes(box).empty());
     EXPECT_TRUE(before.Regained());
+}
+
+TEST_F(FaultMatrixTest, StalledBoxHoldsNeitherAHostRequestPastOneReceiveTimeoutNorTheLogout)
+{
+    // Replies are awaited for one second. The quiet box is polled only at login, so host
+    // reads have it to themselves.
+    auto timing = modbustest::ShortTiming();
+    timing.pollPeriodMs = 60000;
+    CTCPConnMgr::Instance()->SetTiming(timing);
+    Box& quiet = AddBox();
+    ASSERT_TRUE(LoginWithShortTimeouts(quiet));
+    CTCPConnMgr::Instance()->SetTiming(modbustest::ShortTiming());
+    Box& box = AddBox();
+    ASSERT_TRUE(LoginWithShortTimeouts(box));
+    ASSERT_TRUE(WaitForPolls(box, 2));
+    ASSERT_TRUE(quiet.sim->WaitForRequests(kReadInputs, 1, kWait));
+
+    // Requests are read and never answered, on connections that stay open. A host read
+    // issued while another exchange waits fails when that wait ends, without one of its own:
+    // it waits less than one receive time-out in all.
+    quiet.sim->Silent(true);
+    auto first = std::async(std::launch::async, [&] { return Outputs(quiet).empty(); });
+    ASSERT_TRUE(quiet.sim->WaitForRequests(kReadCoils, 1, kWait));
+    std::this_thread::sleep_for(milliseconds(400));
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(Outputs(quiet).empty() && first.get());
+    EXPECT_LT(MsSince(start), 1000);
+    box.sim->Silent(true);
+    ASSERT_TRUE(WaitForPolls(box, 1)); // the poll waits for its reply now
+    std::this_thread::sleep_for(milliseconds(400));
+    start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(Outputs(box).empty());
+    EXPECT_LT(MsSince(start), 1000);
+
+    ASSERT_TRUE(WaitForPolls(box, 1)); // the next poll waits, on a connection made anew
+    start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(Logout(box));
+    EXPECT_LT(MsSince(start), 500);
+    EXPECT_TRUE(box.sim->WaitForConnections(0, kWait));
+    EXPECT_EQ(m_log.CountFormat(kInputExchangeFailed), 1u) << m_log.Dump(); // the cut poll logs nothing
+}
+
+TEST_F(FaultMatrixTest, FloodingBoxHoldsNeitherThePollNorTheLogout)
+{
+    std::atomic<std::size_t> received{0}; // 0xFF without end from the moment it accepts
+    transporttest::LoopbackServer box([&](transporttest::Peer& peer) { peer.Flood('\xFF', received); });
+    auto* manager = CTCPConnMgr::Instance();
+    const int handle = manager->RequestLogin(modbustest::Loopback(box.Port()), 12, 6, 1, 0);
+    ASSERT_GT(handle, 0);
+    // Every poll sends its 12-byte request: the drains before them end.
+    EXPECT_TRUE(WaitFor([&] { return received >= 3 * 12; }, kWait)) << m_log.Dump();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(manager->Logout(handle));
+    EXPECT_LT(MsSince(start), 500);
 }
 
 TEST_F(FaultMatrixTest, GarbageRepliesFailTheExchangeAndTheBoxIsServedAgain)

@@ -2,6 +2,7 @@
 // A blocking TCP client towards one device, optionally over TLS 1.2, with a connect deadline
 // and three exchange modes. Every operation runs on the calling thread, returns 0 on success
 // and -1 on failure (after logging why) and never throws.
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -59,8 +60,20 @@ public:
     int SendDataByEndSticky(StickyParam& sticky, const std::string& data);
     // Reads until out holds n bytes; n, or -1.
     int ReadData(std::string& out, int n);
-    // Discards what is waiting on the socket; 0xFFFFFFFF waits the receive time-out per chunk.
+    // Discards what is waiting on the socket, at most kDrainLimit bytes; 0xFFFFFFFF waits the
+    // receive time-out per chunk.
     void ClearRecvBuffer(uint32_t seconds);
+    // From any thread, without the exchange lock: ends at once whatever the client waits for
+    // (connect, drain, reply, read, write) and makes every later operation fail. For a client
+    // that is about to be removed.
+    void Abort();
+
+    // What a drain discards at most. A Modbus TCP reply is at most 260 bytes; what the drain
+    // legitimately meets are replies left unread by send-only requests (12 bytes each) or
+    // late ones, a few dozen at most. A peer that sends more is not answering requests: the
+    // exchange after the drain takes what follows as its reply and stands or falls by it,
+    // instead of the drain reading for ever.
+    static constexpr std::size_t kDrainLimit = 16 * 1024;
 
 private:
     // Runs body under the exchange lock; a client whose creation failed, or an exception,
@@ -69,7 +82,7 @@ private:
     int Serialised(const char* func, Body&& body);
 
     // Connect, Disconnect and every exchange run one at a time, so that a poll thread and a
-    // host thread sharing the client never interleave their frames.
+    // host thread sharing the client never interleave their frames. Abort does not take it.
     std::mutex m_exchangeMutex;
     std::unique_ptr<CTCPClientData> m_data; // empty only when its creation failed
     std::string m_createError;

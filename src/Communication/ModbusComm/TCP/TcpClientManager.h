@@ -2,6 +2,7 @@
 // The process-wide table of TCP clients by id. Ids start at 1, are never reused, and -1
 // stands for no client. The lock covers only lookups and changes of the table: connects,
 // exchanges and closes run on the caller's thread after it is released.
+#include <functional>
 #include <unordered_map>
 #include <memory>
 #include <mutex>
@@ -17,8 +18,11 @@ class CTcpClientManager : public Marl::Base::CNoncopyable {
 public:
     static CTcpClientManager* Instance();
 
-    // A new connected client's id, or -1 (bad parameters or failed connect).
-    int Connect(const TcpConnectParam& param);
+    using ClientCreated = std::function<void(const std::shared_ptr<CTCPClient>&)>;
+
+    // A new connected client's id, or -1 (bad parameters or failed connect). created, when
+    // given, sees the client before its connect starts, so that its caller can abort it.
+    int Connect(const TcpConnectParam& param, const ClientCreated& created = nullptr);
     // Connects an existing client again; true when it is connected.
     bool Reconnect(int clientId);
     // Closes the client's sockets but keeps it for a later Reconnect.
@@ -26,6 +30,8 @@ public:
     // Removes the client and closes its sockets.
     bool Disconnect(int clientId);
     bool IsConnected(int clientId);
+    // The client's Abort: whatever it waits for ends at once; true when the client exists.
+    bool Abort(int clientId);
     int SendDataNoReceive(const std::string& data, int clientId);
     // End-flag framing for mode 1, head-length framing otherwise.
     int SendData(StickyParam& sticky, const std::string& data, int clientId);

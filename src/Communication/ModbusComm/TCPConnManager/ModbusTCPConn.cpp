@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <thread>
 
 #include "Common/Error.h"
 #include "Common/Log.h"
@@ -21,11 +20,6 @@ constexpr uint8_t kPollUnit = 0x00;
 constexpr int kInputChannelType = 4;
 constexpr int kOutputChannelType = 5;
 
-int64_t NowSeconds()
-{
-    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 
 template <class Channel>
 void AppendChannels(std::vector<std::shared_ptr<Channel>>& out, int count, int channelType, const char* nameFormat)
@@ -44,6 +38,20 @@ void AppendChannels(std::vector<std::shared_ptr<Channel>>& out, int count, int c
 
 } // namespace
 
+// The exchange turn for one exchange; it counts as failed unless Succeeded is called.
+class CModbusTCPConn::Turn {
+public:
+    explicit Turn(CModbusTCPConn& conn) : m_conn(conn) {}
+    ~Turn() { m_conn.EndTurn(m_failed); }
+    Turn(const Turn&) = delete;
+    Turn& operator=(const Turn&) = delete;
+    void Succeeded() { m_failed = false; }
+
+private:
+    CModbusTCPConn& m_conn;
+    bool m_failed = true;
+};
+
 CModbusTCPConn::CModbusTCPConn() : CModbusTCPConn(CTCPConnMgr::Instance()->GetTiming()) {}
 
 CModbusTCPConn::CModbusTCPConn(const ModbusTiming& timing)
@@ -56,6 +64,16 @@ CModbusTCPConn::~CModbusTCPConn() { Stop(); }
 bool CModbusTCPConn::Init(const Marl::Net::TcpConnectParam& param, int inputNum, int outputNum, int inputType,
                           int companyType)
 {
+    if (!Open(param, inputNum, outputNum, inputType, companyType)) {
+        return false;
+    }
+    StartPolling();
+    return true;
+}
+
+bool CModbusTCPConn::Open(const Marl::Net::TcpConnectParam& param, int inputNum, int outputNum, int inputType,
+                          int companyType)
+{
     m_param = param;
     if (!Connect()) {
         return false;
@@ -64,11 +82,25 @@ bool CModbusTCPConn::Init(const Marl::Net::TcpConnectParam& param, int inputNum,
     m_outputNum = outputNum;
     m_inputType = inputType;
     m_companyType = companyType;
-    // A raw pointer: Stop joins the thread before the connection goes, and the timer thread
-    // must never be the connection's last owner.
-    m_timer = std::make_shared<CTimer>([this]() { OnPollTimer(); });
-    m_timer->Start(m_timing.pollPeriodMs, true);
     return true;
+}
+
+void CModbusTCPConn::StartPolling()
+{
+    // The poll holds its connection for the length of one poll, never between polls: a host
+    // that logs the device out from inside a notification of the poll releases the
+    // connection while the poll still runs on it. The poll may then hold the last reference
+    // and destroy the connection on its own timer thread when it returns; Stop there cannot
+    // join the thread it runs on, so CTimer hands the thread on to be joined later (at the
+    // next login or logout, and when the manager goes). Every other Stop comes from a thread
+    // that holds its own reference and joins the timer thread, which has let go by then.
+    std::weak_ptr<CModbusTCPConn> self = weak_from_this();
+    m_timer = std::make_shared<CTimer>([self]() {
+        if (const auto conn = self.lock()) {
+            conn->OnPollTimer();
+        }
+    });
+    m_timer->Start(m_timing.pollPeriodMs, true);
 }
 
 bool CModbusTCPConn::Connect()
@@ -77,8 +109,14 @@ bool CModbusTCPConn::Connect()
     if (!m_client->Connect(m_param)) {
         return false;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(m_timing.connectSettleMs));
-    return m_client->IsConnected();
+    return Settle() && m_client->IsConnected();
+}
+
+bool CModbusTCPConn::Settle()
+{
+    std::unique_lock<std::mutex> lock(m_stopMutex);
+    return !m_stopWake.wait_for(lock, std::chrono::milliseconds(m_timing.connectSettleMs),
+                                [this] { return m_stopping.load(); });
 }
 
 bool CModbusTCPConn::CheckConnection()
@@ -90,9 +128,39 @@ bool CModbusTCPConn::CheckConnection()
     return true;
 }
 
-bool CModbusTCPConn::Exchange(const std::string& request, std::string& reply)
+bool CModbusTCPConn::TakeTurn(bool hostRequest)
 {
-    std::lock_guard<std::mutex> lock(m_exchangeMutex);
+    std::unique_lock<std::mutex> lock(m_turnMutex);
+    const uint64_t failedBefore = m_failedExchanges;
+    const auto free = [this] { return !m_turnTaken; };
+    if (!hostRequest || m_param.receiveTimeoutMs == 0) {
+        m_turnFree.wait(lock, free);
+    } else if (!m_turnFree.wait_for(lock, std::chrono::milliseconds(m_param.receiveTimeoutMs), free)) {
+        return false;
+    }
+    if (hostRequest && m_failedExchanges != failedBefore) {
+        return false; // the device did not answer the exchange this request waited for
+    }
+    m_turnTaken = true;
+    return true;
+}
+
+void CModbusTCPConn::EndTurn(bool failed)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_turnMutex);
+        m_turnTaken = false;
+        m_failedExchanges += failed ? 1 : 0;
+    }
+    m_turnFree.notify_all(); // every waiting host request has to look at the result
+}
+
+bool CModbusTCPConn::Exchange(const std::string& request, std::string& reply, bool hostRequest)
+{
+    if (!TakeTurn(hostRequest)) {
+        return false;
+    }
+    Turn turn(*this);
     int unreadWrites = m_unreadWriteReplies;
     m_unreadWriteReplies = 0;
     uint16_t transaction = 0;
@@ -114,6 +182,7 @@ bool CModbusTCPConn::Exchange(const std::string& request, std::string& reply)
         }
         reply = next.head + next.body;
     }
+    turn.Succeeded();
     return true;
 }
 
@@ -151,17 +220,24 @@ void CModbusTCPConn::NoteUnansweredRead(uint16_t transaction, const Marl::Net::S
 
 bool CModbusTCPConn::SendWrite(const std::string& request)
 {
-    std::lock_guard<std::mutex> lock(m_exchangeMutex);
+    if (!TakeTurn(true)) {
+        return false;
+    }
+    Turn turn(*this);
     if (!m_client->SendDataNoReceive(request)) {
         return false;
     }
     ++m_unreadWriteReplies;
+    turn.Succeeded();
     return true;
 }
 
-void CModbusTCPConn::TouchActivity() { m_lastActivity.store(NowSeconds()); }
+void CModbusTCPConn::TouchActivity() { m_lastActivity.store(m_timing.tick()); }
 
-int64_t CModbusTCPConn::SecondsSinceActivity() const { return NowSeconds() - m_lastActivity.load(); }
+int64_t CModbusTCPConn::MsSinceActivity() const
+{
+    return static_cast<int64_t>(m_timing.tick() - m_lastActivity.load());
+}
 
 bool CModbusTCPConn::TryLogin()
 {
@@ -169,7 +245,7 @@ bool CModbusTCPConn::TryLogin()
         return true;
     }
     if (m_offline) {
-        if (SecondsSinceActivity() > static_cast<int64_t>(m_timing.offlineRetrySeconds) && Connect()) {
+        if (MsSinceActivity() > static_cast<int64_t>(m_timing.offlineRetrySeconds) * 1000 && Connect()) {
             IOBOX_LOG(4, "iobox::CModbusTCPConn::TryLogin", "device login success, handle[%d].", m_client->GetId());
             m_offline = false;
             m_failureCount = 0;
@@ -181,6 +257,9 @@ bool CModbusTCPConn::TryLogin()
     if (CheckConnection()) {
         m_failureCount = 0;
         return true;
+    }
+    if (m_stopping) {
+        return false; // a check cut short by Stop says nothing about the device
     }
     if (++m_failureCount >= m_timing.failedChecksBeforeOffline) {
         IOBOX_LOG(4, "iobox::CModbusTCPConn::TryLogin", "device logOut, handle[%d].", m_client->GetId());
@@ -194,7 +273,8 @@ bool CModbusTCPConn::TryLogin()
 
 void CModbusTCPConn::OnPollTimer()
 {
-    if (!TryLogin()) {
+    // A stop, also one from inside this poll's own status notification, ends the poll here.
+    if (m_stopping || !TryLogin() || m_stopping) {
         return;
     }
     std::vector<ModbusAlarmInfo> inputs;
@@ -212,7 +292,10 @@ bool CModbusTCPConn::GetInputStatus(uint8_t unitId, std::vector<ModbusAlarmInfo>
 {
     const std::string request = modbus::BuildReadInputsRequest(modbus::NextTransaction(), unitId, m_inputNum);
     std::string reply;
-    if (!Exchange(request, reply)) {
+    if (!Exchange(request, reply, false)) {
+        if (m_stopping) {
+            return false; // cut short by Stop
+        }
         IOBOX_LOG(4, "iobox::CModbusTCPConn::GetInputStatus", "GetInputStatus SynSendData failed, handle id[%d].",
                   m_client->GetId());
         SetError(kErrorExchangeFailed);
@@ -243,7 +326,7 @@ bool CModbusTCPConn::AlarmHostRequest_GetAlarmOutputStatus(
               "AlarmHostRequest_GetAlarmOutputStatus , device company type: %d.", m_companyType);
     const std::string request = modbus::BuildReadCoilsRequest(modbus::NextTransaction(), firstCoil, m_outputNum);
     std::string reply;
-    if (!Exchange(request, reply)) {
+    if (!Exchange(request, reply, true)) {
         IOBOX_LOG(4, "iobox::CModbusTCPConn::AlarmHostRequest_GetAlarmOutputStatus",
                   "GetAlarmHostMainStatus SynSendData failed.connect handle[%d]", m_client->GetId());
         SetError(kErrorExchangeFailed);
@@ -297,12 +380,18 @@ bool CModbusTCPConn::GetAlarmOutputChannels(std::vector<std::shared_ptr<dam::CAl
 
 bool CModbusTCPConn::Stop()
 {
+    {
+        std::lock_guard<std::mutex> lock(m_stopMutex);
+        m_stopping = true;
+    }
+    m_stopWake.notify_all();
+    // The poll may be waiting for the device (an exchange, a drain, a connect): cut that short
+    // first, without the turn or the client's lock, so that the join below is at once.
+    m_client->Abort();
     if (m_timer) {
         m_timer->Stop();
     }
-    if (m_client) {
-        m_client->Disconnect();
-    }
+    m_client->Disconnect();
     return true;
 }
 

@@ -4,6 +4,7 @@
 // failed checks, online again after a reconnect), reads and switches the outputs for host
 // threads and describes its channels.
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -27,7 +28,8 @@ namespace iobox {
 
 class CTimer;
 
-class CModbusTCPConn {
+// Held by shared pointer (enable_shared_from_this: the poll holds its connection while it runs).
+class CModbusTCPConn : public std::enable_shared_from_this<CModbusTCPConn> {
 public:
     // Takes the connection manager's timings.
     CModbusTCPConn();
@@ -40,6 +42,10 @@ public:
 
     // Connects and starts polling (first poll at once on the timer thread). Once per object.
     bool Init(const Marl::Net::TcpConnectParam& param, int inputNum, int outputNum, int inputType, int companyType);
+    // Init in two steps, so that the manager can register the connection before its first
+    // poll: Open connects, StartPolling starts the timer. Each once, in this order.
+    bool Open(const Marl::Net::TcpConnectParam& param, int inputNum, int outputNum, int inputType, int companyType);
+    void StartPolling();
     // Whether the link is usable for this poll; supervises it on the way. Poll thread only.
     bool TryLogin();
     // One poll: supervision, then the inputs; each input in alarm goes to the manager.
@@ -52,29 +58,41 @@ public:
     bool AlarmHostRequest_AlarmOutputControl(int enable, int outputNo);
     bool GetAlarmInputChannels(std::vector<std::shared_ptr<dam::CAlarmInputObj>>& out);
     bool GetAlarmOutputChannels(std::vector<std::shared_ptr<dam::CAlarmOutputObj>>& out);
-    // Ends polling (joins the timer thread) and removes the TCP client. Not from the poll.
+    // Ends polling and removes the TCP client; returns at once whatever the device does: a
+    // blocked exchange or connect is cut short, then the timer thread is joined. From the
+    // poll itself (a host that logs out from inside a notification) the thread is not joined
+    // but ends once the poll returns.
     bool Stop();
 
 private:
+    class Turn;
     bool Connect();
+    // Waits the settle time after a connect; false when a stop ended the wait.
+    bool Settle();
     bool CheckConnection();
     // One framed read: request out, the joined reply back. Replies that earlier requests left
     // unread are passed over, so that the reply is this request's own.
-    bool Exchange(const std::string& request, std::string& reply);
+    bool Exchange(const std::string& request, std::string& reply, bool hostRequest);
     // Whether the reply answers an earlier request rather than this one; forgets it if so.
-    // Under m_exchangeMutex.
+    // During the turn.
     bool IsLateReply(const std::string& reply, uint16_t transaction, int& unreadWrites);
     // A read that failed before any byte of its reply arrived may still be answered: its
-    // reply is remembered as late. Under m_exchangeMutex.
+    // reply is remembered as late. During the turn.
     void NoteUnansweredRead(uint16_t transaction, const Marl::Net::StickyParam& sticky);
     // Sends a write without awaiting its reply.
     bool SendWrite(const std::string& request);
+    // The exchange turn: one exchange at a time on the device. The poll waits for it as long
+    // as it takes. A host request waits at most one receive time-out, and gives up at once
+    // when the exchange it waited for failed: behind a stalled poll it then fails after the
+    // poll's wait, not after the poll's and a second one of its own.
+    bool TakeTurn(bool hostRequest);
+    void EndTurn(bool failed);
     void TouchActivity();
-    int64_t SecondsSinceActivity() const;
+    int64_t MsSinceActivity() const;
 
     Marl::Net::TcpConnectParam m_param;
     std::shared_ptr<TcpClientHandle> m_client;
-    std::atomic<int64_t> m_lastActivity{0}; // wall-clock seconds
+    std::atomic<uint64_t> m_lastActivity{0}; // m_timing.tick milliseconds
     std::shared_ptr<CTimer> m_timer;
     // Set by Init before the timer thread starts and before the manager publishes the
     // connection; read-only afterwards.
@@ -86,13 +104,22 @@ private:
     int m_failureCount = 0;
     bool m_offline = false;
     const ModbusTiming m_timing;
+    // Set by Stop; a poll that sees it ends, a settle wait ends at once.
+    std::atomic<bool> m_stopping{false};
+    std::mutex m_stopMutex; // orders m_stopping with the settle wait
+    std::condition_variable m_stopWake;
+    // The exchange turn (a mutex with a bounded wait; std::timed_mutex's clock-based lock is
+    // invisible to the thread sanitizer here).
+    std::mutex m_turnMutex;
+    std::condition_variable m_turnFree;
+    bool m_turnTaken = false;          // guarded by m_turnMutex
+    uint64_t m_failedExchanges = 0;    // guarded by m_turnMutex
     // The poll thread and host threads take turns on the device. A write's reply is never
     // awaited, and a read that timed out leaves its reply to come later; if such a reply
     // arrives after the next read has cleared the socket, that read meets it first and reads
     // on. Write replies are told by their function, late read replies by their transaction.
-    std::mutex m_exchangeMutex;
-    int m_unreadWriteReplies = 0;       // guarded by m_exchangeMutex
-    std::deque<uint16_t> m_lateReads;   // guarded by m_exchangeMutex; the most recent few
+    int m_unreadWriteReplies = 0;       // during the turn
+    std::deque<uint16_t> m_lateReads;   // during the turn; the most recent few
 };
 
 } // namespace iobox

@@ -1,10 +1,12 @@
 #include "Communication/ModbusComm/TCPConnManager/TCPConnMgr.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "Common/Constants.h"
 #include "Common/LazySingleton.h"
 #include "Common/Log.h"
+#include "Common/Timer.h"
 #include "Communication/ModbusComm/TCP/TCPClient.h"
 #include "Communication/ModbusComm/TCP/TcpClientManager.h"
 #include "Communication/ModbusComm/TCPConnManager/ModbusTCPConn.h"
@@ -35,7 +37,15 @@ CTCPConnMgr::~CTCPConnMgr()
         conns.swap(m_conns);
         m_handles.clear();
     }
-    // Each connection stops its poll when it goes, outside the lock.
+    // Stopped before they are let go, outside the lock: a poll in progress holds its
+    // connection, which must not end on its own thread once the module has gone.
+    for (const auto& entry : conns) {
+        if (entry.second) {
+            entry.second->Stop();
+        }
+    }
+    conns.clear();
+    CTimer::JoinSelfStopped(true);
 }
 
 int CTCPConnMgr::RequestLogin(const Marl::Net::TcpConnectParam& param, int inputNum, int outputNum, int inputType,
@@ -49,11 +59,11 @@ int CTCPConnMgr::RequestLogin(const Marl::Net::TcpConnectParam& param, int input
     std::shared_ptr<CModbusTCPConn> conn;
     try {
         conn = std::make_shared<CModbusTCPConn>(GetTiming());
-        if (!conn->Init(param, inputNum, outputNum, inputType, companyType)) {
-            conn.reset(); // stops and removes its client as it goes
+        if (!conn->Open(param, inputNum, outputNum, inputType, companyType)) {
+            conn.reset(); // removes its client as it goes
         }
     } catch (const std::exception&) {
-        conn.reset(); // out of memory or no thread: as a failed Init
+        conn.reset(); // out of memory: as a failed Init
     }
     if (!conn) {
         IOBOX_LOG(5, "iobox::CTCPConnMgr::RequestLogin", "RequestLogin network,Init err,ip[%s], port[%d]",
@@ -64,7 +74,18 @@ int CTCPConnMgr::RequestLogin(const Marl::Net::TcpConnectParam& param, int input
     if (handle < 0) {
         IOBOX_LOG(5, "iobox::CTCPConnMgr::RequestLogin", "RequestLogin no free handle, ip[%s], port[%d]",
                   param.ip.c_str(), static_cast<int>(param.port));
+        return -1;
     }
+    // Registered before its first poll, so that the poll's alarms find their handle.
+    try {
+        conn->StartPolling();
+    } catch (const std::exception&) {
+        Logout(handle); // no memory for the timer: as a failed Init
+        IOBOX_LOG(5, "iobox::CTCPConnMgr::RequestLogin", "RequestLogin network,Init err,ip[%s], port[%d]",
+                  param.ip.c_str(), static_cast<int>(param.port));
+        return -1;
+    }
+    CTimer::JoinSelfStopped(false);
     return handle;
 }
 
@@ -103,10 +124,20 @@ bool CTCPConnMgr::Logout(int handle)
         return false;
     }
     conn->Stop();
+    std::size_t unrecorded = 0;
     {
         std::lock_guard<std::mutex> lock(m_recordMutex);
         m_records.erase(handle);
+        const auto held = m_held.find(handle);
+        if (held != m_held.end()) {
+            unrecorded = held->second.delivering ? 0 : held->second.alarms.size();
+            m_held.erase(held);
+        }
     }
+    for (std::size_t i = 0; i < unrecorded; ++i) {
+        IOBOX_LOG(5, "iobox::CTCPConnMgr::ShowAlarm", "ShowAlarm user id not find, user id[%d]", handle);
+    }
+    CTimer::JoinSelfStopped(false);
     return true;
 }
 
@@ -116,8 +147,45 @@ void CTCPConnMgr::SaveAdamDeviceGuid(int handle, const DeviceGuidInfo& info)
         IOBOX_LOG(5, "iobox::CTCPConnMgr::SaveAdamDeviceGuid", "SaveAdamDeviceGuid guid is empty, user id[%d]", handle);
         return;
     }
-    std::lock_guard<std::mutex> lock(m_recordMutex);
-    m_records[handle] = info;
+    {
+        std::lock_guard<std::mutex> lock(m_recordMutex);
+        m_records[handle] = info;
+        const auto held = m_held.find(handle);
+        if (held == m_held.end() || held->second.delivering) {
+            return;
+        }
+        held->second.delivering = true;
+    }
+    DeliverHeld(handle);
+}
+
+void CTCPConnMgr::DeliverHeld(int handle)
+{
+    for (;;) {
+        std::vector<ModbusAlarmInfo> batch;
+        {
+            std::lock_guard<std::mutex> lock(m_recordMutex);
+            const auto held = m_held.find(handle);
+            const auto record = m_records.find(handle);
+            if (held == m_held.end()) {
+                return; // logged out meanwhile
+            }
+            if (held->second.alarms.empty() || record == m_records.end()) {
+                m_held.erase(held); // from now on the poll delivers its alarms itself
+                return;
+            }
+            batch.swap(held->second.alarms);
+            for (auto& alarm : batch) {
+                alarm.guid = record->second.guid;
+            }
+        }
+        const AlarmCallback callback = m_callback.load();
+        for (auto& alarm : batch) {
+            if (callback != nullptr) {
+                callback(&alarm, m_userData.load());
+            }
+        }
+    }
 }
 
 std::shared_ptr<CModbusTCPConn> CTCPConnMgr::GetConn(int handle)
@@ -148,19 +216,38 @@ void CTCPConnMgr::ShowAlarm(CModbusTCPConn* conn, ModbusAlarmInfo* info)
     }
     const int handle = FindHandle(conn);
     if (handle < 0) {
-        return; // not registered yet, or already logged out
+        return; // already logged out
     }
     info->address = handle;
+    bool deliver = false;
+    bool lost = false;
     {
         std::lock_guard<std::mutex> lock(m_recordMutex);
-        auto it = m_records.find(handle);
-        if (it == m_records.end()) {
-            IOBOX_LOG(5, "iobox::CTCPConnMgr::ShowAlarm", "ShowAlarm user id not find, user id[%d]", handle);
-            return;
+        const auto record = m_records.find(handle);
+        if (record != m_records.end()) {
+            info->guid = record->second.guid;
+            const auto held = m_held.find(handle);
+            if (held == m_held.end()) {
+                deliver = true;
+            } else {
+                held->second.alarms.push_back(*info); // behind the held alarms being delivered
+            }
+        } else {
+            auto& held = m_held[handle].alarms;
+            const bool samePoint = std::any_of(held.begin(), held.end(),
+                                               [info](const ModbusAlarmInfo& h) { return h.point == info->point; });
+            // A poll's worth is held at most: a second alarm of the same input is lost.
+            lost = samePoint;
+            if (!samePoint) {
+                held.push_back(*info);
+            }
         }
-        info->guid = it->second.guid;
     }
-    callback(info, m_userData.load());
+    if (deliver) {
+        callback(info, m_userData.load());
+    } else if (lost) {
+        IOBOX_LOG(5, "iobox::CTCPConnMgr::ShowAlarm", "ShowAlarm user id not find, user id[%d]", handle);
+    }
 }
 
 void CTCPConnMgr::ReportDeviceStatus(CModbusTCPConn* conn, int status)

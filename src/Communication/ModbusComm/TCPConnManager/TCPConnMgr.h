@@ -4,6 +4,7 @@
 #include <memory>
 #include <mutex>
 #include <unordered_map>
+#include <vector>
 
 #include "Common/LazySingleton.h"
 #include "Common/Timing.h"
@@ -25,6 +26,7 @@ public:
     // Connects and starts polling a new connection; its handle (>= 1) or -1.
     int RequestLogin(const Marl::Net::TcpConnectParam& param, int inputNum, int outputNum, int inputType,
                      int companyType);
+    // Records the device's guid; alarms held for the handle until now are delivered.
     void SaveAdamDeviceGuid(int handle, const DeviceGuidInfo& info);
     std::shared_ptr<CModbusTCPConn> GetConn(int handle);
     // Removes the connection and stops its polling before returning.
@@ -32,7 +34,8 @@ public:
     void SetAlarmCallback(AlarmCallback callback, void* userData);
     AlarmCallback GetAlarmCallback() const { return m_callback.load(); }
     void* GetAlarmUserData() const { return m_userData.load(); }
-    // Called from a connection's poll thread for an input in alarm.
+    // Called from a connection's poll thread for an input in alarm. Held while the device's
+    // guid is not recorded yet.
     void ShowAlarm(CModbusTCPConn* conn, ModbusAlarmInfo* info);
     // Called from a connection's poll thread: 1 back online, 2 offline.
     void ReportDeviceStatus(CModbusTCPConn* conn, int status);
@@ -54,13 +57,24 @@ private:
     int FindHandle(const CModbusTCPConn* conn);
     // Registers the connection under the next free handle; -1 when every handle is taken.
     int Register(const std::shared_ptr<CModbusTCPConn>& conn);
+    // Hands the alarms held for the handle to the callback, in order, outside the locks.
+    void DeliverHeld(int handle);
 
     std::map<int, std::shared_ptr<CModbusTCPConn>> m_conns;
     // The same entries by connection: every alarm of every poll asks for its connection's
     // handle, which a walk of m_conns would make cost as much as there are connections.
     std::unordered_map<const CModbusTCPConn*, int> m_handles;
     std::unordered_map<int, DeviceGuidInfo> m_records; // looked up for every alarm
-    std::mutex m_recordMutex;
+    // Alarms of a connection whose device record is not saved yet: its first poll runs while
+    // the login is on its way to SaveAdamDeviceGuid. At most one per input, a poll's worth;
+    // SaveAdamDeviceGuid delivers them, and while it does the poll's own alarms queue behind
+    // them, so that a device's alarms reach the callback in the order they were raised.
+    struct HeldAlarms {
+        std::vector<ModbusAlarmInfo> alarms;
+        bool delivering = false; // the record exists and a thread is delivering
+    };
+    std::unordered_map<int, HeldAlarms> m_held;
+    std::mutex m_recordMutex; // guards m_records and m_held
     int m_lastHandle = 0;
     std::mutex m_connMutex;
     std::atomic<AlarmCallback> m_callback{nullptr};

@@ -11,12 +11,45 @@ bool TcpClientHandle::Connect(const Marl::Net::TcpConnectParam& param)
     if (m_id.load() >= 0) {
         return true;
     }
-    const int id = CTcpClientManager::Instance()->Connect(param);
+    {
+        std::lock_guard<std::mutex> lock(m_abortMutex);
+        if (m_aborted) {
+            return false;
+        }
+    }
+    const int id = CTcpClientManager::Instance()->Connect(param, [this](const std::shared_ptr<Marl::Net::CTCPClient>& client) {
+        std::lock_guard<std::mutex> lock(m_abortMutex);
+        m_connecting = client;
+        if (m_aborted) {
+            client->Abort();
+        }
+    });
+    std::shared_ptr<Marl::Net::CTCPClient> connected; // a failed client goes outside the lock
+    std::lock_guard<std::mutex> lock(m_abortMutex);
+    connected.swap(m_connecting);
     if (id < 0) {
         return false;
     }
     m_id.store(id);
     return true;
+}
+
+void TcpClientHandle::Abort()
+{
+    std::shared_ptr<Marl::Net::CTCPClient> connecting;
+    int id = -1;
+    {
+        std::lock_guard<std::mutex> lock(m_abortMutex);
+        m_aborted = true;
+        connecting = m_connecting;
+        id = m_id.load();
+    }
+    if (connecting) {
+        connecting->Abort();
+    }
+    if (id >= 0) {
+        CTcpClientManager::Instance()->Abort(id);
+    }
 }
 
 bool TcpClientHandle::Reconnect()

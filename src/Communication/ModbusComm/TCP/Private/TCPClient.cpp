@@ -2,6 +2,7 @@
 
 #include <boost/asio/buffer.hpp>
 #include <boost/asio/connect.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/read_until.hpp>
 #include <boost/asio/socket_base.hpp>
 #include <boost/asio/ssl/error.hpp>
@@ -71,6 +72,13 @@ bool Readable(CTCPClientData& d, unsigned int seconds)
     return iobox::platform::WaitReadable(d.GetSocket().native_handle(), seconds);
 }
 
+// Offers the connected socket to Abort, or withdraws it before the socket may be closed.
+void Publish(CTCPClientData& d, bool connected)
+{
+    std::lock_guard<std::mutex> lock(d.abortMutex);
+    d.liveSocket = connected ? d.GetSocket().native_handle() : kNoSocket;
+}
+
 void OnDeadline(CTCPClientData& d, unsigned attempt, const error_code& ec)
 {
     if (attempt != d.attempt || ec) {
@@ -105,15 +113,18 @@ void OnConnect(CTCPClientData& d, unsigned attempt, const error_code& ec)
     if (!d.param.tls) {
         return;
     }
+    Publish(d, true); // an Abort ends a handshake that waits for a stalled peer
     try {
         error_code handshake;
         d.tls->handshake(boost::asio::ssl::stream_base::client, handshake);
         if (handshake) {
             IOBOX_LOG(4, "Marl::Net::CTCPClient::OnConnect", "handshake faild %s", handshake.message().c_str());
+            Publish(d, false);
             socket.close(ignored);
         }
     } catch (const std::exception& e) {
         IOBOX_LOG(4, "Marl::Net::CTCPClient::OnConnect", "handshake faild %s", e.what());
+        Publish(d, false);
         socket.close(ignored);
     }
 }
@@ -130,6 +141,11 @@ void NewTlsStream(CTCPClientData& d)
 
 int ConnectImpl(CTCPClientData& d)
 {
+    // The socket may be closed from here on (a new stream, the connect's own close).
+    Publish(d, false);
+    if (d.aborted) {
+        return -1;
+    }
     // Handlers of an earlier attempt that ran into its deadline are still queued. They run
     // now, while the socket they refer to still exists, and ignore themselves.
     const unsigned attempt = ++d.attempt;
@@ -157,20 +173,25 @@ int ConnectImpl(CTCPClientData& d)
     boost::asio::async_connect(d.GetSocket(), endpoints,
                                [&d, attempt](const error_code& e, const tcp::endpoint&) { OnConnect(d, attempt, e); });
 
-    // Ends with the connect's completion or with the deadline, whichever comes first.
-    while (d.connectResult == NotFinished() && !d.timedOut) {
+    // Ends with the connect's completion or with the deadline, whichever comes first, or with
+    // an Abort (which posts a handler, so that run_one returns).
+    while (d.connectResult == NotFinished() && !d.timedOut && !d.aborted) {
         if (d.io.stopped()) {
             d.io.restart();
         }
         d.io.run_one();
     }
 
+    if (d.aborted) {
+        return -1; // the client is being removed: not a failure of the device
+    }
     if (!d.connectResult && !d.timedOut) {
         d.deadline.expires_at(boost::posix_time::pos_infin);
         auto& socket = d.GetSocket();
         socket.set_option(boost::asio::socket_base::linger(true, 0));
         socket.set_option(boost::asio::socket_base::keep_alive(true));
         iobox::platform::SetSocketTimeouts(socket.native_handle(), d.param.sendTimeoutMs, d.param.receiveTimeoutMs);
+        Publish(d, true);
         // Set last, so that a client whose sockets failed above does not claim a connection.
         d.connected = true;
         return 0;
@@ -188,7 +209,8 @@ void ClearRecvBufferImpl(CTCPClientData& d, uint32_t seconds)
         return;
     }
     char scratch[kDrainChunk];
-    for (;;) {
+    // Bounded, so that a peer sending without end cannot keep the caller here.
+    for (std::size_t drained = 0; drained < CTCPClient::kDrainLimit && !d.aborted;) {
         if (!Readable(d, seconds)) {
             return;
         }
@@ -197,12 +219,16 @@ void ClearRecvBufferImpl(CTCPClientData& d, uint32_t seconds)
         if (ec || n == 0) {
             return;
         }
+        drained += n;
     }
 }
 
 int SendDataNoReceiveImpl(CTCPClientData& d, const std::string& data, bool drainFirst)
 {
     try {
+        if (d.aborted) {
+            return -1;
+        }
         if (!d.GetSocket().is_open()) {
             IOBOX_LOG(4, "Marl::Net::CTCPClient::SendDataNoReceive", "network,tcp hasn't open");
             return -1;
@@ -237,6 +263,9 @@ int ReadDataImpl(CTCPClientData& d, std::string& out, int n)
         const std::size_t got =
             OnStream(d, [&](auto& stream) { return stream.read_some(boost::asio::buffer(&out[have], missing), ec); });
         out.resize(have + (ec ? 0 : got));
+        if (d.aborted) {
+            return -1; // cut short by Abort: the device is not at fault
+        }
         if (IsPeerClosed(ec) || (!ec && got == 0)) {
             IOBOX_LOG(4, "Marl::Net::CTCPClient::ReadData", "network,read len = 0");
             return -1;
@@ -386,6 +415,7 @@ int CTCPClient::Disconnect()
             return 0;
         }
         try {
+            Publish(d, false);
             d.plain.lowest_layer().close();
             if (d.tls) {
                 d.tls->lowest_layer().close();
@@ -398,6 +428,26 @@ int CTCPClient::Disconnect()
         return 0;
     });
     return 0;
+}
+
+void CTCPClient::Abort()
+{
+    if (!m_data) {
+        return;
+    }
+    CTCPClientData& d = *m_data;
+    d.aborted = true;
+    {
+        std::lock_guard<std::mutex> lock(d.abortMutex);
+        if (d.liveSocket != kNoSocket) {
+            iobox::platform::ShutdownSocket(d.liveSocket);
+        }
+    }
+    try {
+        boost::asio::post(d.io, []() {});
+    } catch (const std::exception&) {
+        // Out of memory: a connect in progress then ends at its deadline.
+    }
 }
 
 bool CTCPClient::IsConnected() const { return m_data && m_data->connected; }

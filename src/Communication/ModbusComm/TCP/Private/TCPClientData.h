@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 
 #include "Communication/ModbusComm/TCP/Private/TimedSocket.h"
 #include "Communication/ModbusComm/TCP/TCPClient.h"
@@ -17,6 +18,8 @@
 namespace Marl { namespace Net {
 
 using TlsStream = boost::asio::ssl::stream<CTimedSocket>;
+using NativeSocket = boost::asio::ip::tcp::socket::native_handle_type;
+constexpr NativeSocket kNoSocket = static_cast<NativeSocket>(-1);
 
 struct CTCPClientData {
     explicit CTCPClientData(const TcpConnectParam& connectParam);
@@ -37,6 +40,14 @@ struct CTCPClientData {
     unsigned attempt = 0;
     // A TLS session cannot be started twice on one stream; a later Connect makes a new one.
     bool tlsUsed = false;
+
+    // Set by Abort from any thread; every operation started afterwards fails at once.
+    std::atomic<bool> aborted{false};
+    // The descriptor Abort may shut down: published while the socket is connected, withdrawn
+    // under the mutex before the socket can be closed, so that a shutdown from another thread
+    // never reaches a descriptor that is closed, or reused by another connection.
+    std::mutex abortMutex;
+    NativeSocket liveSocket = kNoSocket; // guarded by abortMutex
 };
 
 }} // namespace Marl::Net

@@ -8,7 +8,7 @@ namespace Marl { namespace Net {
 
 CTcpClientManager* CTcpClientManager::Instance() { return iobox::LazySingleton<CTcpClientManager>::Instance(); }
 
-int CTcpClientManager::Connect(const TcpConnectParam& param)
+int CTcpClientManager::Connect(const TcpConnectParam& param, const ClientCreated& created)
 {
     if (param.ip.empty() || param.port == 0) {
         IOBOX_LOG(4, "Marl::Net::CTcpClientManager::Connect", "network,param err, ip[%s], port[%d]", param.ip.c_str(),
@@ -22,6 +22,9 @@ int CTcpClientManager::Connect(const TcpConnectParam& param)
             clientId = ++m_lastId;
         }
         auto client = std::make_shared<CTCPClient>(param);
+        if (created) {
+            created(client);
+        }
         if (client->Connect() == 0) {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_clients[clientId] = client;
@@ -87,6 +90,16 @@ bool CTcpClientManager::IsConnected(int clientId)
 {
     const auto client = Find(clientId);
     return client && client->IsConnected();
+}
+
+bool CTcpClientManager::Abort(int clientId)
+{
+    const auto client = Find(clientId);
+    if (!client) {
+        return false;
+    }
+    client->Abort();
+    return true;
 }
 
 int CTcpClientManager::SendDataNoReceive(const std::string& data, int clientId)
