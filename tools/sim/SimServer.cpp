@@ -362,6 +362,7 @@ void IOBoxSimulator::Server::OnAccepted(tcp::socket socket)
         return;
     }
     socket.set_option(tcp::no_delay(true), ignored);
+    socket.non_blocking(true, ignored);   // for the direct send in StartWrite
     const std::uint64_t id = l.nextClientId++;
     auto c = std::make_shared<Connection>(l.io, std::move(socket), id);
     l.clients.emplace(id, c);
@@ -533,6 +534,22 @@ void IOBoxSimulator::Server::StartWrite(const ConnectionPtr& c)
             // The orderly FIN goes after the last bytes, so the peer reads them before the end.
             ErrorCode ignored;
             c->socket.shutdown(tcp::socket::shutdown_send, ignored);
+            CloseClient(*c);
+        }
+        return;
+    }
+    // Most replies fit into the socket's buffer at once; sending them now saves a round through
+    // the loop for the completion. Only what is left waits for an asynchronous write.
+    ErrorCode ec;
+    const std::size_t sent = c->socket.write_some(boost::asio::buffer(c->out), ec);
+    if (ec && ec != boost::asio::error::would_block && ec != boost::asio::error::try_again) {
+        CloseClient(*c);
+        return;
+    }
+    c->out.erase(c->out.begin(), c->out.begin() + static_cast<std::ptrdiff_t>(sent));
+    if (c->out.empty()) {
+        if (c->closeWhenFlushed) {
+            c->socket.shutdown(tcp::socket::shutdown_send, ec);
             CloseClient(*c);
         }
         return;

@@ -1,6 +1,7 @@
 #include "SimSocket.h"
 #include "IOBoxSimulator.h"
 
+#include <boost/asio/local/connect_pair.hpp>
 #include <boost/asio/read.hpp>
 
 #include <array>
@@ -90,6 +91,9 @@ bool OpenListener(tcp::acceptor& acceptor, const tcp::endpoint& at, std::string&
 bool LoopbackPair::Open(std::string& error)
 {
     boost::system::error_code ec;
+#if defined(BOOST_ASIO_HAS_LOCAL_SOCKETS) && !defined(_WIN32)
+    boost::asio::local::connect_pair(writer_, reader_, ec);
+#else
     tcp::acceptor acceptor(writer_.get_executor());
     if (!OpenListener(acceptor, tcp::endpoint(boost::asio::ip::address_v4::loopback(), 0), error)) {
         error = "reply socket pair: " + error;
@@ -113,6 +117,7 @@ bool LoopbackPair::Open(std::string& error)
         // A reply must not wait for the acknowledgement of the previous one.
         writer_.set_option(tcp::no_delay(true), ec);
     }
+#endif
     if (ec || !reader_.is_open()) {
         error = "reply socket pair: " + (ec ? ec.message() : std::string("no connection of our own"));
         writer_.close(ec);

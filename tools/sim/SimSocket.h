@@ -4,6 +4,7 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/local/stream_protocol.hpp>
 
 #include <cstddef>
 #include <cstdint>
@@ -20,8 +21,9 @@ bool LoopbackEndpoint(const std::string& host, std::uint16_t port, boost::asio::
 bool OpenListener(boost::asio::ip::tcp::acceptor& acceptor, const boost::asio::ip::tcp::endpoint& at,
                   std::string& error);
 
-// Two connected TCP sockets over loopback. libmodbus writes its replies into one end (it only
-// writes to a socket of its own), and they are read back from the other at once.
+// Two connected sockets: libmodbus writes its replies into one end (it writes to nothing but a
+// socket), and they are read back from the other at once. A local socket pair where there is
+// one; loopback TCP on Windows.
 class LoopbackPair {
 public:
     explicit LoopbackPair(boost::asio::io_context& io) : writer_(io), reader_(io) {}
@@ -37,8 +39,13 @@ public:
     void Drain();
 
 private:
-    boost::asio::ip::tcp::socket writer_;
-    boost::asio::ip::tcp::socket reader_;
+#if defined(BOOST_ASIO_HAS_LOCAL_SOCKETS) && !defined(_WIN32)
+    using Protocol = boost::asio::local::stream_protocol;
+#else
+    using Protocol = boost::asio::ip::tcp;
+#endif
+    Protocol::socket writer_;
+    Protocol::socket reader_;
 };
 
 } // namespace iobox::sim
