@@ -27,7 +27,7 @@ ReplyBuilder::~ReplyBuilder()
     }
 }
 
-void ReplyBuilder::Attach(LoopbackPair* pair)
+void ReplyBuilder::Attach(SocketPair* pair)
 {
     pair_ = pair;
     if (ctx_ != nullptr) {

@@ -11,7 +11,7 @@
 
 namespace iobox::sim {
 
-class LoopbackPair;
+class SocketPair;
 
 class ReplyBuilder {
 public:
@@ -23,7 +23,7 @@ public:
     // Empty when the libmodbus context exists.
     const std::string& Error() const { return error_; }
     // libmodbus writes into this pair from now on (nullptr: nowhere, every build fails).
-    void Attach(LoopbackPair* pair);
+    void Attach(SocketPair* pair);
 
     // The device's reply to one whole frame (`length` bytes, MBAP head included).
     bool Normal(const std::uint8_t* frame, std::size_t length, modbus_mapping_t* mapping,
@@ -36,7 +36,7 @@ private:
     bool Capture(int sent, std::vector<std::uint8_t>& reply);
 
     modbus_t* ctx_ = nullptr;
-    LoopbackPair* pair_ = nullptr;
+    SocketPair* pair_ = nullptr;
     std::string error_;
 };
 

@@ -68,7 +68,7 @@ struct IOBoxSimulator::Server::Loop {
     boost::asio::executor_work_guard<boost::asio::io_context::executor_type> work{io.get_executor()};
     tcp::acceptor acceptor{io};
     boost::asio::steady_timer acceptRetry{io};
-    LoopbackPair pair{io};
+    SocketPair pair{io};
     std::unordered_map<std::uint64_t, ConnectionPtr> clients;
     std::uint64_t nextClientId = 1;
     // Bumped whenever the listener closes, so handlers of an earlier listener stand down.

@@ -88,7 +88,7 @@ bool OpenListener(tcp::acceptor& acceptor, const tcp::endpoint& at, std::string&
     return true;
 }
 
-bool LoopbackPair::Open(std::string& error)
+bool SocketPair::Open(std::string& error)
 {
     boost::system::error_code ec;
 #if defined(BOOST_ASIO_HAS_LOCAL_SOCKETS) && !defined(_WIN32)
@@ -127,19 +127,19 @@ bool LoopbackPair::Open(std::string& error)
     return true;
 }
 
-int LoopbackPair::WriterHandle()
+int SocketPair::WriterHandle()
 {
     return static_cast<int>(writer_.native_handle());
 }
 
-bool LoopbackPair::ReadExactly(std::uint8_t* data, std::size_t n)
+bool SocketPair::ReadExactly(std::uint8_t* data, std::size_t n)
 {
     boost::system::error_code ec;
     boost::asio::read(reader_, boost::asio::buffer(data, n), ec);
     return !ec;
 }
 
-void LoopbackPair::Drain()
+void SocketPair::Drain()
 {
     std::array<std::uint8_t, 512> sink{};
     boost::system::error_code ec;

@@ -1,6 +1,7 @@
 #pragma once
 // Socket helpers of the simulated I/O box: loopback-only endpoints, the listener, and a
-// connected socket pair. The few differences between operating systems live in SimSocket.cpp.
+// connected socket pair. The few differences between operating systems live here and in
+// SimSocket.cpp.
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -24,11 +25,11 @@ bool OpenListener(boost::asio::ip::tcp::acceptor& acceptor, const boost::asio::i
 // Two connected sockets: libmodbus writes its replies into one end (it writes to nothing but a
 // socket), and they are read back from the other at once. A local socket pair where there is
 // one; loopback TCP on Windows.
-class LoopbackPair {
+class SocketPair {
 public:
-    explicit LoopbackPair(boost::asio::io_context& io) : writer_(io), reader_(io) {}
-    LoopbackPair(const LoopbackPair&) = delete;
-    LoopbackPair& operator=(const LoopbackPair&) = delete;
+    explicit SocketPair(boost::asio::io_context& io) : writer_(io), reader_(io) {}
+    SocketPair(const SocketPair&) = delete;
+    SocketPair& operator=(const SocketPair&) = delete;
 
     bool Open(std::string& error);
     // The writing end's handle as libmodbus keeps it: an int (holding a SOCKET on Windows).
