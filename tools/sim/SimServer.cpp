@@ -529,26 +529,20 @@ void IOBoxSimulator::Server::StartWrite(const ConnectionPtr& c)
     if (c->writing || c->closed) {
         return;
     }
+    ErrorCode ec;
+    if (!c->out.empty()) {
+        // Most replies fit into the socket's buffer at once; sending them now saves a round
+        // through the loop for the completion. Only what is left waits for an asynchronous write.
+        const std::size_t sent = c->socket.write_some(boost::asio::buffer(c->out), ec);
+        if (ec && ec != boost::asio::error::would_block && ec != boost::asio::error::try_again) {
+            CloseClient(*c);
+            return;
+        }
+        c->out.erase(c->out.begin(), c->out.begin() + static_cast<std::ptrdiff_t>(sent));
+    }
     if (c->out.empty()) {
         if (c->closeWhenFlushed) {
             // The orderly FIN goes after the last bytes, so the peer reads them before the end.
-            ErrorCode ignored;
-            c->socket.shutdown(tcp::socket::shutdown_send, ignored);
-            CloseClient(*c);
-        }
-        return;
-    }
-    // Most replies fit into the socket's buffer at once; sending them now saves a round through
-    // the loop for the completion. Only what is left waits for an asynchronous write.
-    ErrorCode ec;
-    const std::size_t sent = c->socket.write_some(boost::asio::buffer(c->out), ec);
-    if (ec && ec != boost::asio::error::would_block && ec != boost::asio::error::try_again) {
-        CloseClient(*c);
-        return;
-    }
-    c->out.erase(c->out.begin(), c->out.begin() + static_cast<std::ptrdiff_t>(sent));
-    if (c->out.empty()) {
-        if (c->closeWhenFlushed) {
             c->socket.shutdown(tcp::socket::shutdown_send, ec);
             CloseClient(*c);
         }
@@ -556,13 +550,13 @@ void IOBoxSimulator::Server::StartWrite(const ConnectionPtr& c)
     }
     c->sending.swap(c->out);
     c->writing = true;
-    boost::asio::async_write(c->socket, boost::asio::buffer(c->sending), [this, c](const ErrorCode& ec, std::size_t) {
+    auto onWritten = [this, c](const ErrorCode& written, std::size_t) {
         c->writing = false;
         c->sending.clear();
         if (c->closed) {
             return;
         }
-        if (ec) {
+        if (written) {
             CloseClient(*c);
             return;
         }
@@ -570,7 +564,8 @@ void IOBoxSimulator::Server::StartWrite(const ConnectionPtr& c)
         if (!c->closed) {
             Settle(c);
         }
-    });
+    };
+    boost::asio::async_write(c->socket, boost::asio::buffer(c->sending), std::move(onWritten));
 }
 
 void IOBoxSimulator::Server::Settle(const ConnectionPtr& c)
