@@ -1,9 +1,9 @@
 #pragma once
 // A simulated Modbus TCP I/O box on loopback: a real peer for tests, benchmarks and demos.
 //
-// One server thread serves every client with epoll (so thousands of descriptors work, unlike
-// select()); libmodbus builds the replies from its data model. Every public member may be
-// called from any thread unless noted.
+// One server thread serves every client through one Boost.Asio io_context (so thousands of
+// connections work, on Linux and Windows alike); libmodbus builds the replies from its data
+// model. Every public member may be called from any thread unless noted.
 
 #include "InputPattern.h"
 

@@ -3,14 +3,17 @@
 #include "IOBoxSimulator.h"
 #include "InputPattern.h"
 
+#include <CLI/CLI.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/signal_set.hpp>
+#include <boost/asio/steady_timer.hpp>
+
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <ctime>
 #include <mutex>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -48,64 +51,61 @@ struct Options {
     bool help = false;
 };
 
-// Returns an empty string on success, otherwise the one-line reason.
+// Returns an empty string on success, otherwise the one-line reason. CLI11 takes the command
+// line apart; every number goes through the simulator's own strict parser.
 std::string ParseOptions(int argc, char** argv, Options& o)
 {
-    for (int i = 1; i < argc; ++i) {
-        std::string name = argv[i];
-        std::string value;
-        bool hasValue = false;
-        const auto eq = name.find('=');
-        if (name.rfind("--", 0) == 0 && eq != std::string::npos) {
-            value = name.substr(eq + 1);
-            name = name.substr(0, eq);
-            hasValue = true;
+    CLI::App app("iobox-sim");
+    app.set_help_flag();   // the help text is ours, and --help wins over any other mistake
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    std::string port, inputs, outputs, company, duration;
+    app.add_flag("-h,--help", o.help);
+    app.add_flag("--quiet", o.quiet);
+    app.add_option("--host", o.config.host);
+    app.add_option("--port", port);
+    app.add_option("--inputs", inputs);
+    app.add_option("--outputs", outputs);
+    app.add_option("--company", company);
+    app.add_option("--pattern", o.pattern);
+    app.add_option("--duration", duration);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ExtrasError&) {
+        const auto extras = app.remaining();
+        return "unknown option '" + (extras.empty() ? std::string() : extras.front()) + "' (see --help)";
+    } catch (const CLI::ParseError& e) {
+        return std::string(e.what()) + " (see --help)";
+    }
+    if (o.help) {
+        return {};
+    }
+    long long n = 0;
+    if (app.count("--port") > 0) {
+        if (!iobox::sim::ParseDecimal(port, 0, 65535, n)) {
+            return "bad --port '" + port + "' (0-65535)";
         }
-        if (name == "--help" || name == "-h") {
-            o.help = true;
-            continue;
-        }
-        if (name == "--quiet") {
-            o.quiet = true;
-            continue;
-        }
-        const bool takesValue = name == "--host" || name == "--port" || name == "--inputs" ||
-            name == "--outputs" || name == "--company" || name == "--pattern" || name == "--duration";
-        if (!takesValue) {
-            return "unknown option '" + name + "' (see --help)";
-        }
-        if (!hasValue) {
-            if (i + 1 >= argc) {
-                return "option " + name + " needs a value";
+        o.config.port = static_cast<std::uint16_t>(n);
+    }
+    for (auto [name, text, target] : {std::make_tuple("--inputs", &inputs, &o.config.inputs),
+                                      std::make_tuple("--outputs", &outputs, &o.config.outputs)}) {
+        if (app.count(name) > 0) {
+            if (!iobox::sim::ParseDecimal(*text, 0, 65535, n)) {
+                return std::string("bad ") + name + " '" + *text + "' (0-65535)";
             }
-            value = argv[++i];
+            *target = static_cast<int>(n);
         }
-        long long n = 0;
-        if (name == "--host") {
-            o.config.host = value;
-        } else if (name == "--pattern") {
-            o.pattern = value;
-        } else if (name == "--port") {
-            if (!iobox::sim::ParseDecimal(value, 0, 65535, n)) {
-                return "bad --port '" + value + "' (0-65535)";
-            }
-            o.config.port = static_cast<std::uint16_t>(n);
-        } else if (name == "--inputs" || name == "--outputs") {
-            if (!iobox::sim::ParseDecimal(value, 0, 65535, n)) {
-                return "bad " + name + " '" + value + "' (0-65535)";
-            }
-            (name == "--inputs" ? o.config.inputs : o.config.outputs) = static_cast<int>(n);
-        } else if (name == "--company") {
-            if (!iobox::sim::ParseDecimal(value, 0, 15, n) || (n != 0 && n != 15)) {
-                return "bad --company '" + value + "' (0 or 15)";
-            }
-            o.config.companyType = static_cast<int>(n);
-        } else {
-            if (!iobox::sim::ParseDecimal(value, 1, kMaxDurationS, n)) {
-                return "bad --duration '" + value + "' (1-86400 seconds)";
-            }
-            o.durationS = n;
+    }
+    if (app.count("--company") > 0) {
+        if (!iobox::sim::ParseDecimal(company, 0, 15, n) || (n != 0 && n != 15)) {
+            return "bad --company '" + company + "' (0 or 15)";
         }
+        o.config.companyType = static_cast<int>(n);
+    }
+    if (app.count("--duration") > 0) {
+        if (!iobox::sim::ParseDecimal(duration, 1, kMaxDurationS, n)) {
+            return "bad --duration '" + duration + "' (1-86400 seconds)";
+        }
+        o.durationS = n;
     }
     if (!iobox::sim::IsLoopbackHost(o.config.host)) {
         return "--host " + o.config.host + " is not a loopback address (127.0.0.0/8 or ::1)";
@@ -126,6 +126,16 @@ void PrintRequest(const iobox::sim::RequestInfo& r)
                 static_cast<unsigned>(r.unit), static_cast<unsigned>(r.function),
                 static_cast<unsigned>(r.address), static_cast<unsigned>(r.value), r.length);
     std::fflush(stdout);
+}
+
+const char* StopReason(int signal)
+{
+    switch (signal) {
+    case 0: return "duration over";
+    case SIGINT: return "Interrupt";
+    case SIGTERM: return "Terminated";
+    default: return "signal";
+    }
 }
 
 } // namespace
@@ -157,12 +167,9 @@ int main(int argc, char** argv)
     // Many simultaneous clients need many descriptors.
     iobox::sim::RaiseOpenFileLimit();
 
-    // The signals are taken synchronously below; the server thread inherits the mask.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // Watched from before the server starts, so a stop request is never lost.
+    boost::asio::io_context io;
+    boost::asio::signal_set signals(io, SIGINT, SIGTERM);
 
     iobox::sim::IOBoxSimulator sim(options.config);
     if (!pattern.Empty()) {
@@ -178,24 +185,24 @@ int main(int argc, char** argv)
         std::fflush(stdout);
     }
 
-    // Bounded by the duration (and by a count, should waits keep ending early).
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.durationS);
-    const long long maxWaits = options.durationS * 50;
+    // Whichever comes first, a stop signal or the end of the duration, ends the other wait.
     int signal = 0;
-    for (long long i = 0; i < maxWaits && signal <= 0; ++i) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now()).count();
-        if (left <= 0) {
-            break;
+    boost::asio::steady_timer deadline(io, std::chrono::seconds(options.durationS));
+    signals.async_wait([&](const boost::system::error_code& ec, int number) {
+        if (!ec) {
+            signal = number;
+            deadline.cancel();
         }
-        const long long waitMs = left < 200 ? left : 200;
-        timespec slice{0, waitMs * 1000000L};
-        signal = sigtimedwait(&stopSignals, nullptr, &slice);
-    }
+    });
+    deadline.async_wait([&](const boost::system::error_code& ec) {
+        if (!ec) {
+            signals.cancel();
+        }
+    });
+    io.run();
     sim.Stop();
     if (!options.quiet) {
-        std::fprintf(stderr, "iobox-sim: stopped (%s), %llu requests, %llu connections\n",
-                     signal > 0 ? strsignal(signal) : "duration over",
+        std::fprintf(stderr, "iobox-sim: stopped (%s), %llu requests, %llu connections\n", StopReason(signal),
                      static_cast<unsigned long long>(sim.TotalRequests()),
                      static_cast<unsigned long long>(sim.TotalConnections()));
     }
