@@ -1,6 +1,6 @@
 #pragma once
-// A command run through the shell with its standard streams in files, for the tests of the
-// tools. The shell's `timeout` ends a command that outlives its time, so every run is bounded.
+// A command run as a child process, without a shell, with its standard streams in files, for the
+// tests of the tools. A command that outlives its time is killed, so every run is bounded.
 
 #include <string>
 #include <vector>
