@@ -163,7 +163,10 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions& out, st
     return true;
 }
 
-std::string DefaultPluginPath(const std::string& exeDir) { return ChoosePluginPath(IOBOX_HOST_BUILT_PLUGIN, exeDir); }
+std::string DefaultPluginPath(const std::string& exeDir)
+{
+    return ChoosePluginPath(platform::NativePath(IOBOX_HOST_BUILT_PLUGIN), exeDir);
+}
 
 std::string ChoosePluginPath(const std::string& built, const std::string& exeDir)
 {
