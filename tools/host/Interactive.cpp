@@ -23,6 +23,8 @@ using std::chrono::milliseconds;
 constexpr milliseconds kReadSlice{100};
 constexpr std::size_t kMaxLine = 4096;
 constexpr std::size_t kMaxQueued = 64;
+// Far more than a day's typing or any script; past it stdin counts as ended.
+constexpr long kMaxReads = 10'000'000;
 
 // Lines from stdin, read by a thread of their own so that the caller can look at its clock in
 // between. No portable call wakes a thread blocked on a terminal or a pipe, so the reader is
@@ -63,7 +65,7 @@ private:
         std::string buffer;
         char chunk[512];
         long n = 0;
-        while ((n = platform::ReadStdin(chunk, sizeof chunk)) > 0) {
+        for (long reads = 0; reads < kMaxReads && (n = platform::ReadStdin(chunk, sizeof chunk)) > 0; ++reads) {
             buffer.append(chunk, static_cast<std::size_t>(n));
             for (auto nl = buffer.find('\n'); nl != std::string::npos; nl = buffer.find('\n')) {
                 Hand(state, buffer.substr(0, nl));
