@@ -1,6 +1,6 @@
 #pragma once
-// A command run through the shell with its standard streams in files, for the tests of the
-// tools. The shell's `timeout` ends a command that outlives its time, so every run is bounded.
+// A command run as a child process, without a shell, with its standard streams in files, for the
+// tests of the tools. A command that outlives its time is killed, so every run is bounded.
 
 #include <string>
 #include <vector>
@@ -13,8 +13,9 @@ struct CommandResult {
     std::string err;
 };
 
-// Runs program with args, `input` piped to its stdin, for at most timeoutS seconds. While it runs,
-// what it printed so far can be read from outPath when one is given.
+// Runs program with args, `input` (at most what a pipe holds, 64 KiB) piped to its stdin, for at
+// most timeoutS seconds. While it runs, what it printed so far can be read from outPath when one
+// is given.
 CommandResult RunCommand(const std::string& program, const std::vector<std::string>& args,
                          const std::string& input, int timeoutS, const std::string& outPath = "");
 

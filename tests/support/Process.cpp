@@ -1,11 +1,54 @@
 #include "support/Process.h"
 
-#include <dirent.h>
-
 #include <fstream>
 #include <thread>
 
+#ifdef _WIN32
+#include <windows.h>
+// windows.h first: the two below build on its types.
+#include <psapi.h>
+#include <tlhelp32.h>
+#else
+#include <dirent.h>
+#endif
+
 namespace testsupport {
+
+#ifdef _WIN32
+
+int ThreadCount()
+{
+    HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return -1;
+    }
+    const DWORD self = ::GetCurrentProcessId();
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    int n = 0;
+    for (BOOL more = ::Thread32First(snapshot, &entry); more; more = ::Thread32Next(snapshot, &entry)) {
+        n += entry.th32OwnerProcessID == self ? 1 : 0;
+    }
+    ::CloseHandle(snapshot);
+    return n;
+}
+
+int OpenDescriptorCount()
+{
+    DWORD handles = 0;
+    return ::GetProcessHandleCount(::GetCurrentProcess(), &handles) ? static_cast<int>(handles) : -1;
+}
+
+long ResidentKiB()
+{
+    PROCESS_MEMORY_COUNTERS counters{};
+    if (!::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters)) {
+        return -1;
+    }
+    return static_cast<long>(counters.WorkingSetSize / 1024);
+}
+
+#else
 
 namespace {
 int CountEntries(const char* path)
@@ -45,6 +88,8 @@ long ResidentKiB()
     }
     return -1;
 }
+
+#endif
 
 bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
 {

@@ -5,11 +5,11 @@
 
 namespace testsupport {
 
-// Threads of this process (entries of /proc/self/task).
+// Threads of this process (/proc/self/task; a Toolhelp snapshot on Windows).
 int ThreadCount();
-// Open file descriptors of this process (entries of /proc/self/fd).
+// Open file descriptors of this process (/proc/self/fd; its handle count on Windows).
 int OpenDescriptorCount();
-// Resident memory of this process in KiB.
+// Resident memory of this process in KiB (the working set on Windows).
 long ResidentKiB();
 
 // Polls the condition every few milliseconds until it holds or the time-out passes.

@@ -4,8 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -15,9 +14,8 @@ namespace {
 TEST(HostOptionsTest, PluginPathFallsBackToTheModuleNextToTheBuild)
 {
     namespace fs = std::filesystem;
-    char dirTemplate[] = "/tmp/iobox_host_pathXXXXXX";
-    ASSERT_NE(::mkdtemp(dirTemplate), nullptr);
-    const fs::path root = dirTemplate;
+    const fs::path root = fs::temp_directory_path() /
+        ("iobox_host_path_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
     const std::string exeDir = (root / "tools" / "host").string();
     fs::create_directories(exeDir);
     const std::string missing = (root / "elsewhere" / "iobox.d.so").string();

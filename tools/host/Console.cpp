@@ -1,13 +1,13 @@
 #include "Console.h"
 
-#include <unistd.h>
+#include "HostPlatform.h"
 
 namespace iobox::host {
 
 Console::Console(bool json)
     : m_json(json),
       m_narration(json ? stderr : stdout),
-      m_statusOnTerminal(::isatty(::fileno(json ? stderr : stdout)) == 1)
+      m_statusOnTerminal(platform::TerminalTakesEscapes(json ? stderr : stdout))
 {
 }
 

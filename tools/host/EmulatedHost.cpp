@@ -1,4 +1,5 @@
 #include "EmulatedHost.h"
+#include "HostPlatform.h"
 
 #include "Marl/Base/Error.h"
 #include "Marl/Base/GuidUtil.h"
@@ -6,8 +7,6 @@
 #include "dam/InterfaceManager.h"
 #include "dam/LoginParamCreation.h"
 #include "proto/RapidJsonProto.h"
-
-#include <dlfcn.h>
 
 #include <algorithm>
 
@@ -48,7 +47,7 @@ HostError HostSide(const std::string& what)
 template <class F>
 F Resolve(void* library, const char* name)
 {
-    return reinterpret_cast<F>(::dlsym(library, name));
+    return reinterpret_cast<F>(platform::ModuleSymbol(library, name));
 }
 
 } // namespace
@@ -125,11 +124,8 @@ EmulatedHost::~EmulatedHost()
 
 bool EmulatedHost::Load(const std::string& path, std::string& error)
 {
-    ::dlerror();
-    void* library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* library = platform::OpenModule(path, error);
     if (library == nullptr) {
-        const char* why = ::dlerror();
-        error = why != nullptr ? why : "dlopen failed";
         return false;
     }
     m_init = Resolve<bool (*)(dam::IDriverInterfaceOperate*)>(library, "Init");
@@ -139,7 +135,7 @@ bool EmulatedHost::Load(const std::string& path, std::string& error)
     m_unit = Resolve<bool (*)()>(library, "Unit");
     if (!m_init || !m_setProductVersion || !m_start || !m_stop || !m_unit) {
         error = "the library does not export Init, SetProductVersion, Start, Stop and Unit";
-        ::dlclose(library);
+        platform::CloseModule(library);
         m_init = nullptr;
         return false;
     }
@@ -418,7 +414,7 @@ int EmulatedHost::Unload()
     if (m_library == nullptr) {
         return 0;
     }
-    const int rc = ::dlclose(m_library);
+    const int rc = platform::CloseModule(m_library);
     m_library = nullptr;
     return rc;
 }

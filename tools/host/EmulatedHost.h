@@ -1,5 +1,5 @@
 #pragma once
-// The host's side of the plug-in contract, for one I/O box: the library loaded with dlopen, the
+// The host's side of the plug-in contract, for one I/O box: the library loaded at run time, the
 // platform managers the plug-in reaches, and the calls the host makes in the host's order.
 // Each call reports what the host would learn; nothing here prints.
 
@@ -95,7 +95,7 @@ public:
     unsigned int OutputChannelId(int outputNo) const;
 
     // ---- unloading ------------------------------------------------------------------------
-    // Lets go of everything the plug-in made, then dlclose; its result (0 = unloaded).
+    // Lets go of everything the plug-in made, then unloads the library; 0 when it was unloaded.
     int Unload();
 
     // ---- what the host received -------------------------------------------------------------

@@ -1,11 +1,15 @@
 #include "HostOptions.h"
 
-#include <sys/stat.h>
+#include "HostPlatform.h"
+
+#include <CLI/CLI.hpp>
 
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 
 #ifndef IOBOX_HOST_BUILT_PLUGIN
-#define IOBOX_HOST_BUILT_PLUGIN "iobox.d.so"
+#error "IOBOX_HOST_BUILT_PLUGIN names the module the build makes"
 #endif
 
 namespace iobox::host {
@@ -15,7 +19,7 @@ const char* const kHostUsage =
     "Loads the iobox.d plug-in as the host does and shows what the host sees.\n"
     "Without --device it starts a simulated I/O box on loopback (12 inputs, 6 outputs) and runs\n"
     "a guided tour with the real timings (about a minute); without --interactive it ends by itself.\n"
-    "  --plugin PATH        the module to load (default: the built iobox.d.so)\n"
+    "  --plugin PATH        the module to load (default: the built iobox.d module)\n"
     "  --device HOST:PORT   a real I/O box instead of the simulator ([V6]:PORT for IPv6)\n"
     "  --inputs N           its alarm inputs (default 12, at most 2000)\n"
     "  --outputs N          its alarm outputs (default 6, at most 2000)\n"
@@ -87,62 +91,20 @@ namespace {
 
 bool FileExists(const std::string& path)
 {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    std::error_code ec;
+    return std::filesystem::is_regular_file(path, ec);
 }
 
-bool TakesValue(const std::string& name)
+// A whole-number option checked strictly (decimal only, in range) before it is stored.
+void AddBounded(CLI::App& app, const char* name, long long min, long long max, const char* range, int& field)
 {
-    static const char* const names[] = {"--plugin",     "--device",  "--inputs",   "--outputs",
-                                        "--input-type", "--company", "--duration", "--log-level"};
-    for (const char* n : names) {
-        if (name == n) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// One option with its value; false with the reason.
-bool ApplyValue(const std::string& name, const std::string& value, HostOptions& o, std::string& error)
-{
-    long long n = 0;
-    auto bounded = [&](long long min, long long max, const char* range, int& field) {
+    app.add_option_function<std::string>(name, [&field, name, min, max, range](const std::string& value) {
+        long long n = 0;
         if (!ParseBoundedInt(value, min, max, n)) {
-            error = "bad " + name + " '" + value + "' (" + range + ")";
-            return false;
+            throw CLI::ValidationError(std::string("bad ") + name + " '" + value + "' (" + range + ")");
         }
         field = static_cast<int>(n);
-        return true;
-    };
-    if (name == "--plugin") {
-        if (!FileExists(value)) {
-            error = "--plugin: no such file '" + value + "'";
-            return false;
-        }
-        o.pluginPath = value;
-        return true;
-    }
-    if (name == "--device") {
-        o.hasDevice = ParseDeviceAddress(value, o.device, error);
-        return o.hasDevice;
-    }
-    if (name == "--inputs") {
-        return bounded(0, kMaxPoints, "0-2000", o.inputs);
-    }
-    if (name == "--outputs") {
-        return bounded(0, kMaxPoints, "0-2000", o.outputs);
-    }
-    if (name == "--input-type") {
-        return bounded(0, 1, "0 or 1", o.inputType);
-    }
-    if (name == "--company") {
-        return bounded(0, 65535, "0-65535", o.companyType);
-    }
-    if (name == "--duration") {
-        return bounded(1, kMaxDurationS, "1-86400 seconds", o.durationS);
-    }
-    return bounded(2, 6, "2-6", o.logLevel);
+    });
 }
 
 } // namespace
@@ -150,56 +112,61 @@ bool ApplyValue(const std::string& name, const std::string& value, HostOptions& 
 bool ParseHostOptions(const std::vector<std::string>& args, HostOptions& out, std::string& error)
 {
     HostOptions o;
-    std::vector<std::string> boxOptions;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string name = args[i];
-        std::string value;
-        bool hasValue = false;
-        const auto eq = name.find('=');
-        if (name.rfind("--", 0) == 0 && eq != std::string::npos) {
-            value = name.substr(eq + 1);
-            name = name.substr(0, eq);
-            hasValue = true;
+    CLI::App app("iobox-host");
+    // The usage text is ours; CLI11 only parses. A repeated option keeps its last value.
+    app.set_help_flag();
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    app.add_flag("-h,--help", o.help)->disable_flag_override();
+    app.add_flag("--json", o.json)->disable_flag_override();
+    app.add_flag("--interactive", o.interactive)->disable_flag_override();
+    app.add_option_function<std::string>("--plugin", [&o](const std::string& value) {
+        const std::string path = platform::NativePath(value);
+        if (!FileExists(path)) {
+            throw CLI::ValidationError("--plugin: no such file '" + value + "'");
         }
-        if (name == "--help" || name == "-h" || name == "--json" || name == "--interactive") {
-            if (hasValue) {
-                error = "option " + name + " takes no value";
-                return false;
-            }
-            o.help = o.help || name == "--help" || name == "-h";
-            o.json = o.json || name == "--json";
-            o.interactive = o.interactive || name == "--interactive";
-            continue;
+        o.pluginPath = path;
+    });
+    app.add_option_function<std::string>("--device", [&o](const std::string& value) {
+        std::string why;
+        if (!ParseDeviceAddress(value, o.device, why)) {
+            throw CLI::ValidationError(why);
         }
-        if (!TakesValue(name)) {
-            error = name.rfind("-", 0) == 0 ? "unknown option '" + name + "' (see --help)"
-                                            : "unexpected argument '" + name + "' (see --help)";
-            return false;
-        }
-        if (!hasValue) {
-            if (i + 1 >= args.size()) {
-                error = "option " + name + " needs a value";
-                return false;
-            }
-            value = args[++i];
-        }
-        if (!ApplyValue(name, value, o, error)) {
-            return false;
-        }
-        if (name == "--inputs" || name == "--outputs" || name == "--input-type" || name == "--company") {
-            boxOptions.push_back(name);
-        }
-    }
-    if (!o.hasDevice && !boxOptions.empty()) {
-        error = boxOptions.front() + " describes a real box and needs --device (the simulated box has 12 "
-                "inputs and 6 outputs)";
+        o.hasDevice = true;
+    });
+    const char* const boxOptions[] = {"--inputs", "--outputs", "--input-type", "--company"};
+    AddBounded(app, "--inputs", 0, kMaxPoints, "0-2000", o.inputs);
+    AddBounded(app, "--outputs", 0, kMaxPoints, "0-2000", o.outputs);
+    AddBounded(app, "--input-type", 0, 1, "0 or 1", o.inputType);
+    AddBounded(app, "--company", 0, 65535, "0-65535", o.companyType);
+    AddBounded(app, "--duration", 1, kMaxDurationS, "1-86400 seconds", o.durationS);
+    AddBounded(app, "--log-level", 2, 6, "2-6", o.logLevel);
+    try {
+        std::vector<std::string> reversed(args.rbegin(), args.rend());
+        app.parse(reversed);
+    } catch (const CLI::ExtrasError& e) {
+        error = std::string(e.what()) + " (see --help)";
         return false;
+    } catch (const CLI::ParseError& e) {
+        error = e.what();
+        return false;
+    }
+    if (!o.hasDevice) {
+        for (const char* name : boxOptions) {
+            if (app.count(name) > 0) {
+                error = std::string(name) + " describes a real box and needs --device (the simulated box has 12 "
+                        "inputs and 6 outputs)";
+                return false;
+            }
+        }
     }
     out = o;
     return true;
 }
 
-std::string DefaultPluginPath(const std::string& exeDir) { return ChoosePluginPath(IOBOX_HOST_BUILT_PLUGIN, exeDir); }
+std::string DefaultPluginPath(const std::string& exeDir)
+{
+    return ChoosePluginPath(platform::NativePath(IOBOX_HOST_BUILT_PLUGIN), exeDir);
+}
 
 std::string ChoosePluginPath(const std::string& built, const std::string& exeDir)
 {
@@ -208,8 +175,9 @@ std::string ChoosePluginPath(const std::string& built, const std::string& exeDir
     }
     // The executable sits in <build>/tools/host while the module sits in <build>; an
     // installed pair sits side by side.
-    for (const char* relative : {"/../../iobox.d.so", "/iobox.d.so", "/../lib/iobox.d.so"}) {
-        const std::string candidate = exeDir + relative;
+    const std::string name = std::filesystem::path(built).filename().string();
+    for (const char* relative : {"/../../", "/", "/../lib/"}) {
+        const std::string candidate = exeDir + relative + name;
         if (!exeDir.empty() && FileExists(candidate)) {
             return candidate;
         }

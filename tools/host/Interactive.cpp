@@ -3,12 +3,16 @@
 #include "Commands.h"
 #include "Session.h"
 
-#include <poll.h>
-#include <unistd.h>
+#include "HostPlatform.h"
 
 #include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
+#include <thread>
 
 namespace iobox::host {
 
@@ -18,63 +22,80 @@ using std::chrono::milliseconds;
 
 constexpr milliseconds kReadSlice{100};
 constexpr std::size_t kMaxLine = 4096;
+constexpr std::size_t kMaxQueued = 64;
+// Far more than a day's typing or any script; past it stdin counts as ended.
+constexpr long kMaxReads = 10'000'000;
 
-// Lines from a descriptor, read in slices so that the caller can look at its clock in between.
-class LineReader {
+// Lines from stdin, read by a thread of their own so that the caller can look at its clock in
+// between. No portable call wakes a thread blocked on a terminal or a pipe, so the reader is
+// detached and shares only this state: it ends at the end of stdin or with the process. It reads
+// below the C library, whose stream lock would otherwise be held across the process's exit.
+class StdinLines {
 public:
     enum class Result { Line, Nothing, End };
 
-    explicit LineReader(int fd) : m_fd(fd) {}
+    StdinLines() : m_state(std::make_shared<State>())
+    {
+        std::thread([state = m_state] { Read(*state); }).detach();
+    }
 
     Result Next(std::string& line, milliseconds wait)
     {
-        if (TakeLine(line)) {
+        std::unique_lock<std::mutex> lock(m_state->mutex);
+        m_state->changed.wait_for(lock, wait, [this] { return !m_state->lines.empty() || m_state->ended; });
+        if (!m_state->lines.empty()) {
+            line = std::move(m_state->lines.front());
+            m_state->lines.pop_front();
+            m_state->changed.notify_all();
             return Result::Line;
         }
-        if (m_ended) {
-            // The last line may lack its newline.
-            if (!m_buffer.empty()) {
-                line.swap(m_buffer);
-                m_buffer.clear();
-                return Result::Line;
-            }
-            return Result::End;
-        }
-        pollfd p{m_fd, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(wait.count())) <= 0) {
-            return Result::Nothing;
-        }
-        char chunk[512];
-        const ssize_t n = ::read(m_fd, chunk, sizeof chunk);
-        if (n <= 0) {
-            m_ended = true;
-        } else {
-            m_buffer.append(chunk, static_cast<std::size_t>(n));
-            if (m_buffer.size() > kMaxLine && m_buffer.find('\n') == std::string::npos) {
-                m_buffer.clear();   // not a command
-            }
-        }
-        return TakeLine(line) ? Result::Line : Result::Nothing;
+        return m_state->ended ? Result::End : Result::Nothing;
     }
 
 private:
-    bool TakeLine(std::string& line)
+    struct State {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::deque<std::string> lines;
+        bool ended = false;
+    };
+
+    static void Read(State& state)
     {
-        const auto nl = m_buffer.find('\n');
-        if (nl == std::string::npos) {
-            return false;
+        std::string buffer;
+        char chunk[512];
+        long n = 0;
+        for (long reads = 0; reads < kMaxReads && (n = platform::ReadStdin(chunk, sizeof chunk)) > 0; ++reads) {
+            buffer.append(chunk, static_cast<std::size_t>(n));
+            for (auto nl = buffer.find('\n'); nl != std::string::npos; nl = buffer.find('\n')) {
+                Hand(state, buffer.substr(0, nl));
+                buffer.erase(0, nl + 1);
+            }
+            if (buffer.size() > kMaxLine) {
+                buffer.clear();   // not a command
+            }
         }
-        line = m_buffer.substr(0, nl);
-        m_buffer.erase(0, nl + 1);
+        // The last line may lack its newline.
+        if (!buffer.empty()) {
+            Hand(state, buffer);
+        }
+        std::lock_guard<std::mutex> lock(state.mutex);
+        state.ended = true;
+        state.changed.notify_all();
+    }
+
+    static void Hand(State& state, std::string line)
+    {
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
-        return true;
+        std::unique_lock<std::mutex> lock(state.mutex);
+        state.changed.wait(lock, [&state] { return state.lines.size() < kMaxQueued; });
+        state.lines.push_back(std::move(line));
+        state.changed.notify_all();
     }
 
-    int m_fd;
-    std::string m_buffer;
-    bool m_ended = false;
+    std::shared_ptr<State> m_state;
 };
 
 // Runs one command; false for quit.
@@ -121,17 +142,17 @@ bool RunInteractive(Session& s)
 {
     s.Step("Commands");
     s.Note("reading commands from stdin, one a line: outputs, set N on|off, status, wait SECONDS, quit, help");
-    const bool echo = ::isatty(STDIN_FILENO) != 1;
-    LineReader reader(STDIN_FILENO);
+    const bool echo = !platform::IsTerminal(stdin);
+    StdinLines reader;
     // Bounded by the run's time (at most a day) and by a count of slices to match.
     const long long maxSlices = static_cast<long long>(kMaxDurationS) * 1000 / kReadSlice.count() + 100;
     for (long long i = 0; i < maxSlices && !s.Over(); ++i) {
         std::string line;
         const auto result = reader.Next(line, kReadSlice);
-        if (result == LineReader::Result::Nothing) {
+        if (result == StdinLines::Result::Nothing) {
             continue;
         }
-        if (result == LineReader::Result::End) {
+        if (result == StdinLines::Result::End) {
             s.Note("stdin is closed; the host keeps running until Ctrl-C or the end of the run (" +
                      SecondsText(s.SecondsLeft()) + " left)");
             s.WaitUntil([] { return false; }, milliseconds(s.SecondsLeft() * 1000 + 1000), nullptr);
