@@ -76,7 +76,7 @@ bool Readable(CTCPClientData& d, unsigned int seconds)
 void Publish(CTCPClientData& d, bool connected)
 {
     std::lock_guard<std::mutex> lock(d.abortMutex);
-    d.liveSocket = connected ? d.GetSocket().native_handle() : kNoSocket;
+    d.liveSocket = connected ? static_cast<NativeSocket>(d.GetSocket().native_handle()) : kNoSocket;
 }
 
 void OnDeadline(CTCPClientData& d, unsigned attempt, const error_code& ec)

@@ -18,7 +18,8 @@
 namespace Marl { namespace Net {
 
 using TlsStream = boost::asio::ssl::stream<CTimedSocket>;
-using NativeSocket = boost::asio::ip::tcp::socket::native_handle_type;
+// The seam's handle, not Asio's native_handle_type: on Windows that is a wrapper class.
+using NativeSocket = iobox::platform::SocketHandle;
 constexpr NativeSocket kNoSocket = static_cast<NativeSocket>(-1);
 
 struct CTCPClientData {
