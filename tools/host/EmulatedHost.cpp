@@ -84,9 +84,9 @@ EmulatedHost::EmulatedHost(EventObserver onEvent, StatusObserver onStatus)
         }
     });
     m_deviceManager->SetStatusObserver([this](const OstraPlatform::CDeviceManager::StatusRecord& record) {
-        if (record.statusCode == 0x8000) {
+        if (record.statusCode == OstraPlatform::DEVICE_STATUS_OFFLINE) {
             ++m_offline;
-        } else if (record.statusCode == 0x8017) {
+        } else if (record.statusCode == OstraPlatform::DEVICE_STATUS_ONLINE) {
             ++m_online;
         }
         if (m_onStatus) {

@@ -6,6 +6,7 @@
 #include "HostText.h"
 
 #include "OstraPlatform/HostManagers.h"
+#include "OstraPlatform/PlatformCodes.h"
 #include "dam/DriverInterface.h"
 #include "dam/LoginParam.h"
 #include "dam/Operation.h"
@@ -40,11 +41,11 @@ public:
     using StatusObserver = std::function<void(unsigned int msgType, int deviceId, int statusCode)>;
 
     static constexpr int kDeviceId = 41;
-    static constexpr int kCategory = 2005;
-    static constexpr int kProtocol = 101;
-    static constexpr int kInputChannel = 1003;
-    static constexpr int kOutputChannel = 1004;
-    static constexpr unsigned int kDeleteLogType = 2912;
+    static constexpr int kCategory = OstraPlatform::DEVICE_CATEGORY_ALARM_HOST;
+    static constexpr int kProtocol = OstraPlatform::ACCESS_PROTOCOL_MODBUS_TCP;
+    static constexpr int kInputChannel = OstraPlatform::CHANNEL_TYPE_ALARM_INPUT;
+    static constexpr int kOutputChannel = OstraPlatform::CHANNEL_TYPE_ALARM_OUTPUT;
+    static constexpr unsigned int kDeleteLogType = OstraPlatform::OPERATION_LOG_DEVICE_DELETE;
 
     EmulatedHost(EventObserver onEvent, StatusObserver onStatus);
     // Finishes whatever the caller left: logout, delete, Stop, Unit, unload.

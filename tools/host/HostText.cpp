@@ -6,6 +6,8 @@
 
 #include <cstdio>
 
+#include "OstraPlatform/PlatformCodes.h"
+
 namespace iobox::host {
 
 namespace {
@@ -71,8 +73,8 @@ std::string ReadableEvent(const std::string& json)
 std::string StatusName(int statusCode)
 {
     switch (statusCode) {
-    case 0x8000: return "offline";
-    case 0x8017: return "online";
+    case OstraPlatform::DEVICE_STATUS_OFFLINE: return "offline";
+    case OstraPlatform::DEVICE_STATUS_ONLINE: return "online";
     default: {
         char text[24];
         std::snprintf(text, sizeof text, "status 0x%04X", static_cast<unsigned>(statusCode));
@@ -155,9 +157,9 @@ std::string AddRequestJson(const AddRequest& r)
     w.Key("AddDevicesRequest");
     w.StartObject();
     w.Key("DeviceType");
-    w.Int(2005);
+    w.Int(OstraPlatform::DEVICE_CATEGORY_ALARM_HOST);
     w.Key("DeviceProtocol");
-    w.Int(101);
+    w.Int(OstraPlatform::ACCESS_PROTOCOL_MODBUS_TCP);
     w.Key("SingleDevice");
     w.StartObject();
     w.Key("Alias");

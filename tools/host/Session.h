@@ -7,6 +7,7 @@
 #include "EmulatedHost.h"
 #include "HostOptions.h"
 #include "IOBoxSimulator.h"
+#include "Common/Timing.h"
 
 #include <atomic>
 #include <chrono>
@@ -18,8 +19,9 @@
 namespace iobox::host {
 
 // The plug-in's production timings as the host experiences them.
-constexpr std::chrono::milliseconds kPollPeriod{5000};
-constexpr std::chrono::seconds kOfflineRetry{15};
+constexpr std::chrono::milliseconds kPollPeriod{iobox::kPollPeriodMs};
+constexpr std::chrono::seconds kOfflineRetry{iobox::kOfflineRetrySeconds};
+constexpr int kFailedChecksBeforeOffline = iobox::kFailedChecksBeforeOffline;
 
 // When the simulated box's inputs were last read (the plug-in's polls), seen from the box.
 class PollWatch {

@@ -168,7 +168,7 @@ bool Tour::OfflinePart()
               "the socket; each later poll checks the connection by reconnecting, and the third failed check in "
               "a row makes the plug-in report the device offline (message type 101, status 0x8000).");
     const long long firstDue = polls.NextDueInMs() < 0 ? 0 : polls.NextDueInMs();
-    const auto expectedBy = Clock::now() + milliseconds(firstDue) + 3 * kPollPeriod;
+    const auto expectedBy = Clock::now() + milliseconds(firstDue) + kFailedChecksBeforeOffline * kPollPeriod;
     box.RefuseNew(true);
     box.DropAll();
     s.Detail("the box: every connection closed, new ones refused");
