@@ -38,30 +38,29 @@ void ReplyBuilder::Attach(SocketPair* pair)
 bool ReplyBuilder::Normal(const std::uint8_t* frame, std::size_t length, modbus_mapping_t* mapping,
                           std::vector<std::uint8_t>& reply)
 {
-    reply.clear();
-    if (ctx_ == nullptr || pair_ == nullptr || length > MODBUS_TCP_MAX_ADU_LENGTH) {
-        return false;
-    }
-    // libmodbus may read a few bytes past a short frame; give it a full-size zeroed buffer.
-    std::array<std::uint8_t, MODBUS_TCP_MAX_ADU_LENGTH> req{};
-    std::memcpy(req.data(), frame, length);
-    return Capture(modbus_reply(ctx_, req.data(), static_cast<int>(length), mapping), reply);
+    return Build(frame, length, reply, [&](std::uint8_t* request) {
+        return modbus_reply(ctx_, request, static_cast<int>(length), mapping);
+    });
 }
 
 bool ReplyBuilder::Exception(const std::uint8_t* frame, std::size_t length, std::uint8_t code,
                              std::vector<std::uint8_t>& reply)
 {
+    return Build(frame, length, reply,
+                 [&](std::uint8_t* request) { return modbus_reply_exception(ctx_, request, code); });
+}
+
+bool ReplyBuilder::Build(const std::uint8_t* frame, std::size_t length, std::vector<std::uint8_t>& reply,
+                         const std::function<int(std::uint8_t* request)>& send)
+{
     reply.clear();
     if (ctx_ == nullptr || pair_ == nullptr || length > MODBUS_TCP_MAX_ADU_LENGTH) {
         return false;
     }
-    std::array<std::uint8_t, MODBUS_TCP_MAX_ADU_LENGTH> req{};
-    std::memcpy(req.data(), frame, length);
-    return Capture(modbus_reply_exception(ctx_, req.data(), code), reply);
-}
-
-bool ReplyBuilder::Capture(int sent, std::vector<std::uint8_t>& reply)
-{
+    // libmodbus may read a few bytes past a short frame; give it a full-size zeroed buffer.
+    std::array<std::uint8_t, MODBUS_TCP_MAX_ADU_LENGTH> request{};
+    std::memcpy(request.data(), frame, length);
+    const int sent = send(request.data());
     if (sent <= 0 || sent > MODBUS_TCP_MAX_ADU_LENGTH) {
         // A failed send may still have left part of a frame in the pair.
         pair_->Drain();

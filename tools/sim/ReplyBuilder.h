@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,7 +34,9 @@ public:
                    std::vector<std::uint8_t>& reply);
 
 private:
-    bool Capture(int sent, std::vector<std::uint8_t>& reply);
+    // Copies the frame into a full-size buffer, lets send write the reply into the pair and reads it back.
+    bool Build(const std::uint8_t* frame, std::size_t length, std::vector<std::uint8_t>& reply,
+               const std::function<int(std::uint8_t* request)>& send);
 
     modbus_t* ctx_ = nullptr;
     SocketPair* pair_ = nullptr;
