@@ -1,20 +1,27 @@
 #include "LoopbackServer.h"
 
+#if defined(_WIN32)
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <linux/sockios.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
+#include <pthread.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <csignal>
+#endif
+
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
+#include <algorithm>
 #include <chrono>
-#include <csignal>
-#include <pthread.h>
 #include <stdexcept>
 
 namespace transporttest {
@@ -23,6 +30,27 @@ namespace {
 
 constexpr int kIoTimeoutMs = 3000;
 constexpr int kServerLifetimeMs = 20000; // an accept loop never outlives this
+using iobox::platform::WaitReadyMs;
+
+#if defined(_WIN32)
+constexpr int kNoSignal = 0;
+// Children started with handle inheritance must not keep a test's socket open.
+Socket NoInherit(Socket fd) { ::SetHandleInformation(reinterpret_cast<HANDLE>(fd), HANDLE_FLAG_INHERIT, 0); return fd; }
+Socket NewSocket()
+{
+    static const bool started = [] { WSADATA data; return ::WSAStartup(MAKEWORD(2, 2), &data) == 0; }();
+    return started ? NoInherit(::socket(AF_INET, SOCK_STREAM, 0)) : kNoSocket;
+}
+void CloseSocket(Socket fd) { ::closesocket(fd); }
+bool SetNonBlocking(Socket fd) { u_long on = 1; return ::ioctlsocket(fd, FIONBIO, &on) == 0; }
+bool ConnectPending() { return ::WSAGetLastError() == WSAEWOULDBLOCK; }
+#else
+constexpr int kNoSignal = MSG_NOSIGNAL;
+Socket NewSocket() { return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0); }
+void CloseSocket(Socket fd) { ::close(fd); }
+bool SetNonBlocking(Socket fd) { return ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK) == 0; }
+bool ConnectPending() { return errno == EINPROGRESS; }
+#endif
 
 sockaddr_in Loopback(uint16_t port)
 {
@@ -34,12 +62,12 @@ sockaddr_in Loopback(uint16_t port)
 }
 
 // A TCP socket bound to 127.0.0.1 with a kernel-chosen port.
-int BoundSocket(uint16_t& port)
+Socket BoundSocket(uint16_t& port)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const Socket fd = NewSocket();
     sockaddr_in addr = Loopback(0);
     socklen_t len = sizeof addr;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+    if (fd == kNoSocket || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
         throw std::runtime_error("cannot bind a loopback socket");
     }
@@ -47,10 +75,16 @@ int BoundSocket(uint16_t& port)
     return fd;
 }
 
-bool WaitFd(int fd, short events, int timeoutMs)
+Socket Accept(Socket listenFd, int waitMs)
 {
-    pollfd p{fd, events, 0};
-    return ::poll(&p, 1, timeoutMs) > 0;
+    if (!WaitReadyMs(listenFd, false, waitMs)) {
+        return kNoSocket;
+    }
+#if defined(_WIN32)
+    return NoInherit(::accept(listenFd, nullptr, nullptr));
+#else
+    return ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+#endif
 }
 
 void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
@@ -64,8 +98,7 @@ int BodyLengthOfHead(const std::string& head)
 
 bool Peer::ReadExact(std::string& out, std::size_t n)
 {
-    const timeval tv{kIoTimeoutMs / 1000, 0};
-    ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    iobox::platform::SetSocketTimeouts(m_fd, 0, kIoTimeoutMs);
     char buffer[4096];
     for (std::size_t got = 0; got < n;) {
         const std::size_t want = std::min(n - got, sizeof buffer);
@@ -83,7 +116,7 @@ bool Peer::Write(const std::string& data)
 {
     for (std::size_t sent = 0; sent < data.size();) {
         const long r = m_ssl != nullptr ? SSL_write(m_ssl, data.data() + sent, static_cast<int>(data.size() - sent))
-                                        : ::send(m_fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+                                        : ::send(m_fd, data.data() + sent, static_cast<int>(data.size() - sent), kNoSignal);
         if (r <= 0) {
             return false;
         }
@@ -105,6 +138,11 @@ bool Peer::WriteSlowly(const std::string& data)
 
 bool Peer::WaitDelivered()
 {
+#if defined(_WIN32)
+    // Windows does not tell what the peer has not acknowledged; on loopback a write that has
+    // left the send buffer reaches the client within a few milliseconds.
+    return WaitReadyMs(m_fd, true, kIoTimeoutMs) && (SleepMs(50), true);
+#else
     // The send queue holds what the client has not acknowledged yet.
     for (int waited = 0; waited <= kIoTimeoutMs; ++waited) {
         int queued = 0;
@@ -117,23 +155,21 @@ bool Peer::WaitDelivered()
         SleepMs(1);
     }
     return false;
+#endif
 }
 
 void Peer::ResetOnClose()
 {
     const linger abort{1, 0};
-    ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort), sizeof abort);
 }
 
 bool Peer::WaitClosed()
 {
     for (int i = 0; i < kIoTimeoutMs / 50; ++i) {
         char buffer[256];
-        if (!WaitFd(m_fd, POLLIN, 50)) {
-            continue;
-        }
-        const long r = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT);
-        if (r == 0 || (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
+        // Readable: the read does not block, and fails only when the connection has gone.
+        if (WaitReadyMs(m_fd, false, 50) && ::recv(m_fd, buffer, sizeof buffer, 0) <= 0) {
             return true;
         }
     }
@@ -144,17 +180,17 @@ void Peer::Flood(char byte, std::atomic<std::size_t>& received)
 {
     const std::string chunk(16384, byte);
     char buffer[256];
+    SetNonBlocking(m_fd);
     for (const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
          std::chrono::steady_clock::now() < end;) {
-        pollfd p{m_fd, POLLIN | POLLOUT, 0};
-        ::poll(&p, 1, 50);
-        const long r = (p.revents & POLLIN) != 0 ? ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT) : 0;
-        if ((p.revents & POLLIN) != 0 && r <= 0) {
+        const bool readable = WaitReadyMs(m_fd, false, 0);
+        const long r = readable ? ::recv(m_fd, buffer, sizeof buffer, 0) : 0;
+        if (readable && r <= 0) {
             return; // the client closed or reset the connection
         }
         received += static_cast<std::size_t>(r);
-        if ((p.revents & POLLOUT) != 0) {
-            ::send(m_fd, chunk.data(), chunk.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (WaitReadyMs(m_fd, true, 50)) {
+            ::send(m_fd, chunk.data(), static_cast<int>(chunk.size()), kNoSignal);
         }
     }
 }
@@ -173,32 +209,33 @@ LoopbackServer::~LoopbackServer()
 {
     m_stop = true;
     m_thread.join();
-    ::close(m_listenFd);
+    CloseSocket(m_listenFd);
 }
 
 void LoopbackServer::Run()
 {
+#if !defined(_WIN32)
     // A TLS write towards a client that has gone must fail here, not end the test process.
     // Blocked for this thread only, so that a client write raising the signal still shows.
     sigset_t pipe;
     sigemptyset(&pipe);
     sigaddset(&pipe, SIGPIPE);
     pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+#endif
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kServerLifetimeMs);
     for (int accepted = 0; !m_stop && accepted < m_connections && std::chrono::steady_clock::now() < end;) {
-        const int fd = WaitFd(m_listenFd, POLLIN, 20) ? ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC) : -1;
-        if (fd < 0) {
+        const Socket fd = Accept(m_listenFd, 20);
+        if (fd == kNoSocket) {
             continue;
         }
         ++accepted;
         const int one = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
         SSL* ssl = nullptr;
         if (m_tls != nullptr) {
-            const timeval tv{kIoTimeoutMs / 1000, 0};
-            ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+            iobox::platform::SetSocketTimeouts(fd, 0, kIoTimeoutMs);
             ssl = SSL_new(m_tls);
-            SSL_set_fd(ssl, fd);
+            SSL_set_fd(ssl, static_cast<int>(fd)); // OpenSSL keeps a Windows socket in an int too
         }
         if (ssl == nullptr || SSL_accept(ssl) == 1) {
             Peer peer(fd, ssl);
@@ -208,7 +245,7 @@ void LoopbackServer::Run()
             }
         }
         SSL_free(ssl);
-        ::close(fd);
+        CloseSocket(fd);
         ++m_served;
     }
 }
@@ -225,7 +262,7 @@ LoopbackServer::Session AnswerOnce(std::string reply, bool closeAfter)
 
 RefusingPort::RefusingPort() { m_fd = BoundSocket(m_port); }
 
-RefusingPort::~RefusingPort() { ::close(m_fd); }
+RefusingPort::~RefusingPort() { CloseSocket(m_fd); }
 
 UnansweredListener::UnansweredListener()
 {
@@ -237,10 +274,10 @@ UnansweredListener::UnansweredListener()
     // kernel drops every further connection request.
     const sockaddr_in addr = Loopback(m_port);
     for (int i = 0; i < 8 && !m_full; ++i) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        const Socket fd = NewSocket();
         m_fillers.push_back(fd);
-        if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-            m_full = errno == EINPROGRESS && !WaitFd(fd, POLLOUT, 500);
+        if (SetNonBlocking(fd) && ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+            m_full = ConnectPending() && !WaitReadyMs(fd, true, 500);
         }
     }
 }
@@ -248,21 +285,22 @@ UnansweredListener::UnansweredListener()
 UnansweredListener::~UnansweredListener()
 {
     Release();
-    ::close(m_listenFd);
+    CloseSocket(m_listenFd);
 }
 
 void UnansweredListener::Release()
 {
-    for (int fd : m_fillers) {
-        ::close(fd);
+    for (Socket fd : m_fillers) {
+        CloseSocket(fd);
     }
     m_fillers.clear();
     // Emptying the accept queue makes room: the kernel completes the next connect by itself.
-    for (int i = 0; i < 8 && WaitFd(m_listenFd, POLLIN, 0); ++i) {
-        const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd >= 0) {
-            ::close(fd);
+    for (int i = 0; i < 8; ++i) {
+        const Socket fd = Accept(m_listenFd, 0);
+        if (fd == kNoSocket) {
+            break;
         }
+        CloseSocket(fd);
     }
 }
 

@@ -11,14 +11,18 @@
 #include <thread>
 #include <vector>
 
+#include "Common/Platform.h"
 #include "Communication/ModbusComm/TCP/TCPClient.h"
 
 namespace transporttest {
 
+using Socket = iobox::platform::SocketHandle;
+constexpr Socket kNoSocket = static_cast<Socket>(-1);
+
 // The server side of one accepted connection. Reads and waits give up after 3 s.
 class Peer {
 public:
-    Peer(int fd, SSL* ssl) : m_fd(fd), m_ssl(ssl) {}
+    Peer(Socket fd, SSL* ssl) : m_fd(fd), m_ssl(ssl) {}
     // Appends exactly n bytes; false on time-out or when the client closed first.
     bool ReadExact(std::string& out, std::size_t n);
     bool Write(const std::string& data);
@@ -36,7 +40,7 @@ public:
     void ResetOnClose();
 
 private:
-    int m_fd;
+    Socket m_fd;
     SSL* m_ssl;
 };
 
@@ -57,7 +61,7 @@ private:
     Session m_session;
     int m_connections;
     SSL_CTX* m_tls;
-    int m_listenFd = -1;
+    Socket m_listenFd = kNoSocket;
     uint16_t m_port = 0;
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_served{0};
@@ -76,7 +80,7 @@ public:
     uint16_t Port() const { return m_port; }
 
 private:
-    int m_fd = -1;
+    Socket m_fd = kNoSocket;
     uint16_t m_port = 0;
 };
 
@@ -92,10 +96,10 @@ public:
     void Release();
 
 private:
-    int m_listenFd = -1;
+    Socket m_listenFd = kNoSocket;
     uint16_t m_port = 0;
     bool m_full = false;
-    std::vector<int> m_fillers;
+    std::vector<Socket> m_fillers;
 };
 
 // A server TLS context with a self-signed certificate made now (TLS1_2_VERSION, ...).

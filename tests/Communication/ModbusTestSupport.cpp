@@ -91,6 +91,9 @@ Resources::Resources() : threads(testsupport::ThreadCount()), descriptors(testsu
 
 void PluginFixture::SetUp()
 {
+    // GoogleTest on Windows starts a watcher thread with a thread's first scoped trace; this
+    // thread's is started here, before any test takes its thread count.
+    { SCOPED_TRACE("set-up"); }
     iobox::CTCPConnMgr::Instance()->SetTiming(ShortTiming());
     ASSERT_TRUE(iobox::CDeviceCommManager::Instance()->Init());
     ASSERT_TRUE(iobox::CEventProcessManager::Instance()->Init());

@@ -1,11 +1,13 @@
+#include <boost/asio/error.hpp>
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
 #include <sys/resource.h>
 #include <fcntl.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <future>
@@ -63,7 +65,9 @@ TEST(TcpClient, ConnectToClosedPortIsRefused)
     EXPECT_EQ(client.Connect(), -1);
     EXPECT_FALSE(client.IsConnected());
     EXPECT_TRUE(log.HasLine(4, In("OnConnect") + "Connect err Connection refused", kSource)) << log.Dump();
-    EXPECT_TRUE(log.HasLine(5, In("Connect") + "adam conn_err, error code:" + std::to_string(ECONNREFUSED), kSource))
+    // The system's own code: ECONNREFUSED here, WSAECONNREFUSED on Windows.
+    const int refused = boost::asio::error::connection_refused;
+    EXPECT_TRUE(log.HasLine(5, In("Connect") + "adam conn_err, error code:" + std::to_string(refused), kSource))
         << log.Dump();
 }
 
@@ -343,6 +347,9 @@ TEST(TcpClient, TwoThreadsExchangingOnOneClientEachReceiveTheirOwnReplies)
 
 TEST(TcpClient, ExchangeWorksOnDescriptorsAbove1024)
 {
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows has no descriptor numbers nor their limit: a socket handle may have any value";
+#else
     constexpr int kFloor = 1100;
     rlimit limit{};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
@@ -373,6 +380,7 @@ TEST(TcpClient, ExchangeWorksOnDescriptorsAbove1024)
     for (int fd : fill) {
         ::close(fd);
     }
+#endif
 }
 
 } // namespace

@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -45,10 +45,14 @@ class TempWorkingDirectory {
 public:
     TempWorkingDirectory() : m_previous(std::filesystem::current_path())
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "iobox-events-XXXXXX").string();
-        if (mkdtemp(pattern.data()) != nullptr) {
-            m_path = pattern;
-            std::filesystem::current_path(m_path);
+        std::random_device random;
+        std::error_code error;
+        for (int i = 0; i < 8 && m_path.empty(); ++i) {
+            const auto path = std::filesystem::temp_directory_path(error) / ("iobox-events-" + std::to_string(random()));
+            if (!error && std::filesystem::create_directory(path, error)) { // false when the name is taken
+                m_path = path.string();
+                std::filesystem::current_path(m_path);
+            }
         }
     }
     ~TempWorkingDirectory()

@@ -108,7 +108,7 @@ TEST(IOBoxSimulatorFaultTest, DropAllAndRefuseNew)
     RawClient kept(port);
     ASSERT_TRUE(sim->WaitForConnections(1, kWait));
     ASSERT_TRUE(sim->RefuseNew(true));
-    EXPECT_EQ(RawClient(port).ConnectError(), ECONNREFUSED);
+    EXPECT_EQ(RawClient(port).ConnectError(), boost::asio::error::connection_refused);
     ASSERT_TRUE(kept.Send(Request(1, kReadInputs, 0, 12)));
     EXPECT_EQ(kept.ReadFrame(kWait).size(), 11u) << "connected clients stay served";
 

@@ -1,14 +1,8 @@
 #include "SimClients.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <boost/asio/write.hpp>
 
 #include <algorithm>
-#include <cerrno>
 
 namespace simtest {
 
@@ -22,59 +16,50 @@ std::vector<std::uint8_t> Request(std::uint16_t tid, std::uint8_t function, std:
 
 RawClient::RawClient(std::uint16_t port)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    boost::system::error_code ignored;
+    socket_.connect({boost::asio::ip::address_v4::loopback(), port}, connectError_);
     // Small writes must leave at once, so split frames really arrive split.
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0) {
-        connectErrno_ = errno;
-        ::close(fd);
-        return;
+    socket_.set_option(boost::asio::ip::tcp::no_delay(true), ignored);
+    if (connectError_) {
+        socket_.close(ignored);
     }
-    fd_ = fd;
 }
 
-RawClient::~RawClient()
-{
-    if (fd_ >= 0) {
-        ::close(fd_);
-    }
-}
+RawClient::~RawClient() = default;
 
 bool RawClient::Send(const std::vector<std::uint8_t>& bytes)
 {
-    return fd_ >= 0 &&
-        ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+    boost::system::error_code error;
+    return Connected() && boost::asio::write(socket_, boost::asio::buffer(bytes), error) == bytes.size() && !error;
 }
 
 std::vector<std::uint8_t> RawClient::Read(std::size_t count, std::chrono::milliseconds timeout)
 {
     std::vector<std::uint8_t> out;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    // Every round reads, sees the end, or ends with the time-out (a zero time-out still looks once).
-    for (int round = 0; round < 10000 && fd_ >= 0 && out.size() < count && !eof_; ++round) {
-        const auto left = std::max<long long>(0, std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now()).count());
-        pollfd p{fd_, POLLIN, 0};
-        const int ready = ::poll(&p, 1, static_cast<int>(left));
-        if (ready < 0 && errno == EINTR) {
-            continue;
-        }
-        if (ready <= 0) {
-            break;
-        }
+    // Every round reads, sees the end, or ends with the time-out (a zero time-out still looks once:
+    // a read that finds data completes even when it is cancelled at once).
+    for (int round = 0; round < 10000 && Connected() && out.size() < count && !eof_; ++round) {
         std::uint8_t buf[512];
-        const std::size_t want = std::min(sizeof(buf), count - out.size());
-        const ssize_t n = ::recv(fd_, buf, want, 0);
-        if (n <= 0) {
-            eof_ = true;
+        std::size_t got = 0;
+        bool done = false;
+        socket_.async_read_some(boost::asio::buffer(buf, std::min(sizeof(buf), count - out.size())),
+                                [&](const boost::system::error_code& error, std::size_t n) {
+                                    done = true;
+                                    got = n;
+                                    eof_ = error && error != boost::asio::error::operation_aborted;
+                                });
+        io_.restart();
+        io_.run_until(deadline);
+        const bool inTime = done;
+        if (!inTime) {
+            socket_.cancel();
+            io_.run();
+        }
+        out.insert(out.end(), buf, buf + got);
+        if (!inTime) {
             break;
         }
-        out.insert(out.end(), buf, buf + n);
     }
     return out;
 }

@@ -1,6 +1,8 @@
 #pragma once
 // Loopback clients for talking to the simulated I/O box in tests.
 
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
 #include <modbus/modbus.h>
 
 #include <chrono>
@@ -21,8 +23,8 @@ public:
     RawClient(const RawClient&) = delete;
     RawClient& operator=(const RawClient&) = delete;
 
-    bool Connected() const { return fd_ >= 0; }
-    int ConnectError() const { return connectErrno_; }
+    bool Connected() const { return socket_.is_open(); }
+    boost::system::error_code ConnectError() const { return connectError_; }
     bool Send(const std::vector<std::uint8_t>& bytes);
     // Reads until `count` bytes arrived, the peer closed or the time-out passed.
     std::vector<std::uint8_t> Read(std::size_t count, std::chrono::milliseconds timeout);
@@ -33,8 +35,9 @@ public:
     bool WaitClosed(std::chrono::milliseconds timeout);
 
 private:
-    int fd_ = -1;
-    int connectErrno_ = 0;
+    boost::asio::io_context io_;
+    boost::asio::ip::tcp::socket socket_{io_};
+    boost::system::error_code connectError_;
     bool eof_ = false;
 };
 

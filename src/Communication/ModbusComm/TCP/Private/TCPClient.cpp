@@ -245,6 +245,9 @@ int SendDataNoReceiveImpl(CTCPClientData& d, const std::string& data, bool drain
         if (!ec && written == data.size()) {
             return 0;
         }
+        if (d.aborted) {
+            return -1; // cut short by Abort, as a read is: the device is not at fault
+        }
         IOBOX_LOG(4, "Marl::Net::CTCPClient::SendDataNoReceive", "network,[%s],len[%d],writenlen[%d]",
                   ec.message().c_str(), static_cast<int>(data.size()), static_cast<int>(written));
     } catch (const std::exception& e) {
