@@ -8,23 +8,26 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace {
 
-TEST(HostOptionsTest, PluginPathFallsBackToTheModuleNextToTheBuild)
+TEST(HostOptionsTest, PluginPathIsTheFirstCandidateFoundBesideTheExecutable)
 {
     namespace fs = std::filesystem;
     const fs::path root = fs::temp_directory_path() /
         ("iobox_host_path_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-    const std::string exeDir = (root / "tools" / "host").string();
+    const fs::path exeDir = root / "bin";
     fs::create_directories(exeDir);
-    const std::string missing = (root / "elsewhere" / "iobox.d.so").string();
+    fs::create_directories(root / "lib" / "iobox.d");
+    const std::vector<std::string> candidates = {"../../iobox.d.so", "../lib/iobox.d/iobox.d.so", "iobox.d.so"};
+    const auto choose = [&] { return fs::path(iobox::host::ChoosePluginPath(candidates, exeDir.string())); };
 
-    EXPECT_EQ(iobox::host::ChoosePluginPath(missing, exeDir), missing) << "nothing found: the built path as is";
-    std::ofstream(exeDir + "/iobox.d.so") << "x";
-    EXPECT_EQ(iobox::host::ChoosePluginPath(missing, exeDir), exeDir + "/iobox.d.so") << "installed side by side";
-    std::ofstream((root / "iobox.d.so").string()) << "x";
-    EXPECT_EQ(iobox::host::ChoosePluginPath(missing, exeDir), exeDir + "/../../iobox.d.so") << "the build tree first";
+    EXPECT_EQ(choose(), (root / ".." / "iobox.d.so").lexically_normal()) << "nothing found: the first, as is";
+    std::ofstream((exeDir / "iobox.d.so").string()) << "x";
+    EXPECT_EQ(choose(), exeDir / "iobox.d.so") << "beside the executable";
+    std::ofstream((root / "lib" / "iobox.d" / "iobox.d.so").string()) << "x";
+    EXPECT_EQ(choose(), root / "lib" / "iobox.d" / "iobox.d.so") << "the installed tree before beside";
     fs::remove_all(root);
 }
 

@@ -134,7 +134,13 @@ bool EmulatedHost::Load(const std::string& path, std::string& error)
     m_stop = Resolve<bool (*)()>(library, "Stop");
     m_unit = Resolve<bool (*)()>(library, "Unit");
     if (!m_init || !m_setProductVersion || !m_start || !m_stop || !m_unit) {
-        error = "the library does not export Init, SetProductVersion, Start, Stop and Unit";
+        std::string missing;
+        for (const char* name : kEntryPoints) {
+            if (platform::ModuleSymbol(library, name) == nullptr) {
+                missing += (missing.empty() ? "" : ", ") + std::string(name);
+            }
+        }
+        error = "the library does not export " + missing;
         platform::CloseModule(library);
         m_init = nullptr;
         return false;

@@ -54,6 +54,9 @@ public:
     EmulatedHost& operator=(const EmulatedHost&) = delete;
 
     // ---- the library ----------------------------------------------------------------------
+    // The names the host resolves, in the order it calls them.
+    static constexpr const char* kEntryPoints[] = {"Init", "SetProductVersion", "Start", "Stop", "Unit"};
+    // False with the loader's reason, or the entry points that are missing, in `error`.
     bool Load(const std::string& path, std::string& error);
     bool Loaded() const { return m_library != nullptr; }
     bool InitCalled() const { return m_initCalled && !m_unitDone; }

@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <system_error>
 
-#ifndef IOBOX_HOST_BUILT_PLUGIN
-#error "IOBOX_HOST_BUILT_PLUGIN names the module the build makes"
+#if !defined(IOBOX_HOST_PLUGIN_IN_BUILD) || !defined(IOBOX_HOST_PLUGIN_INSTALLED)
+#error "IOBOX_HOST_PLUGIN_IN_BUILD and IOBOX_HOST_PLUGIN_INSTALLED name the module relative to the executable"
 #endif
 
 namespace iobox::host {
@@ -32,6 +32,9 @@ const char* const kHostUsage =
     "                       default to 3600)\n"
     "  --log-level N        plug-in log lines at or above N reach stderr: 2 everything,\n"
     "                       3 information, 4 warnings and errors (default), 5 errors, 6 none\n"
+    "  --check              only check the module: load it, find its five exports, Init, Unit,\n"
+    "                       unload; one line per finding (takes --plugin and --log-level only)\n"
+    "  --version            the release this iobox-host belongs to, as the plug-in's own\n"
     "  --help               this text\n"
     "Exit codes: 0 done after a clean Stop and Unit, 1 the plug-in failed (load, Init, add\n"
     "request, login) or a step of the tour did not happen, 2 bad options.\n";
@@ -119,6 +122,8 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions& out, st
     app.add_flag("-h,--help", o.help)->disable_flag_override();
     app.add_flag("--json", o.json)->disable_flag_override();
     app.add_flag("--interactive", o.interactive)->disable_flag_override();
+    app.add_flag("--check", o.check)->disable_flag_override();
+    app.add_flag("--version", o.version)->disable_flag_override();
     app.add_option_function<std::string>("--plugin", [&o](const std::string& value) {
         const std::string path = platform::NativePath(value);
         if (!FileExists(path)) {
@@ -150,6 +155,15 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions& out, st
         error = e.what();
         return false;
     }
+    if (o.check) {
+        for (const char* name : {"--device", "--inputs", "--outputs", "--input-type", "--company", "--json",
+                                 "--interactive", "--duration"}) {
+            if (app.count(name) > 0) {
+                error = std::string("--check takes only --plugin and --log-level, not ") + name;
+                return false;
+            }
+        }
+    }
     if (!o.hasDevice) {
         for (const char* name : boxOptions) {
             if (app.count(name) > 0) {
@@ -165,24 +179,23 @@ bool ParseHostOptions(const std::vector<std::string>& args, HostOptions& out, st
 
 std::string DefaultPluginPath(const std::string& exeDir)
 {
-    return ChoosePluginPath(platform::NativePath(IOBOX_HOST_BUILT_PLUGIN), exeDir);
+    return ChoosePluginPath({IOBOX_HOST_PLUGIN_IN_BUILD, IOBOX_HOST_PLUGIN_INSTALLED,
+                             std::filesystem::path(IOBOX_HOST_PLUGIN_IN_BUILD).filename().string()},
+                            exeDir);
 }
 
-std::string ChoosePluginPath(const std::string& built, const std::string& exeDir)
+std::string ChoosePluginPath(const std::vector<std::string>& candidates, const std::string& exeDir)
 {
-    if (FileExists(built)) {
-        return built;
-    }
-    // The executable sits in <build>/tools/host while the module sits in <build>; an
-    // installed pair sits side by side.
-    const std::string name = std::filesystem::path(built).filename().string();
-    for (const char* relative : {"/../../", "/", "/../lib/"}) {
-        const std::string candidate = exeDir + relative + name;
+    // Relative to the executable, never to a folder compiled in: a build tree or an installed
+    // tree that was moved still finds its own module.
+    const std::filesystem::path dir(exeDir);
+    for (const auto& relative : candidates) {
+        const std::string candidate = (dir / relative).lexically_normal().string();
         if (!exeDir.empty() && FileExists(candidate)) {
             return candidate;
         }
     }
-    return built;
+    return candidates.empty() ? std::string() : (dir / candidates.front()).lexically_normal().string();
 }
 
 } // namespace iobox::host

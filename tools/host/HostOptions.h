@@ -26,7 +26,9 @@ struct HostOptions {
     bool interactive = false;
     int durationS = 0;             // 0: not given
     int logLevel = 4;
+    bool check = false;            // --check: load, Init, Unit, unload, one line per finding
     bool help = false;
+    bool version = false;
 };
 
 constexpr int kMaxDurationS = 86400;
@@ -47,10 +49,10 @@ bool ParseDeviceAddress(const std::string& text, DeviceAddress& out, std::string
 // Strict decimal integer in [min, max].
 bool ParseBoundedInt(const std::string& text, long long min, long long max, long long& out);
 
-// The module path to load when --plugin is not given: `built` when it exists, else one beside
-// or above the executable in `exeDir`, else `built` as is.
-std::string ChoosePluginPath(const std::string& built, const std::string& exeDir);
-// The same with the module this build makes.
+// The module path to load when --plugin is not given: the first of `candidates` (paths relative
+// to the executable's folder `exeDir`) that exists, else the first one as is.
+std::string ChoosePluginPath(const std::vector<std::string>& candidates, const std::string& exeDir);
+// The same with this build's places: the build tree, the installed tree, beside the executable.
 std::string DefaultPluginPath(const std::string& exeDir);
 
 } // namespace iobox::host

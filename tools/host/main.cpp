@@ -3,12 +3,17 @@
 
 #include "HostOptions.h"
 #include "HostPlatform.h"
+#include "PluginCheck.h"
 #include "Session.h"
 
 #include <atomic>
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#ifndef IOBOX_VERSION
+#error "IOBOX_VERSION is the project's version"
+#endif
 
 namespace {
 
@@ -30,10 +35,17 @@ int main(int argc, char** argv)
         std::fputs(iobox::host::kHostUsage, stdout);
         return 0;
     }
-    iobox::host::platform::InstallStopHandlers(g_interrupted);
+    if (options.version) {
+        std::fputs("iobox-host " IOBOX_VERSION "\n", stdout);
+        return 0;
+    }
     const std::string plugin = options.pluginPath.empty()
         ? iobox::host::DefaultPluginPath(iobox::host::platform::ExecutableDir())
         : options.pluginPath;
+    if (options.check) {
+        return iobox::host::RunPluginCheck(plugin, options.logLevel);
+    }
+    iobox::host::platform::InstallStopHandlers(g_interrupted);
     iobox::host::Session session(options, plugin, g_interrupted);
     return session.Run();
 }
