@@ -146,10 +146,10 @@ TEST_F(ModbusConn, InputsInAlarmAreReportedAtEveryPollAndOthersNever)
 
 TEST_F(ModbusConn, ADeviceThatDropsAndRefusesGoesOfflineOnceAndComesBackOnce)
 {
-    // More than 2 s between connect attempts while offline, on a tick that stands still
-    // unless moved; polls run every 100 ms.
+    // More than 15 s between connect attempts while offline, the plug-in's own interval, on a
+    // tick that stands still unless moved; polls run every 100 ms.
     auto timing = modbustest::ShortTiming();
-    timing.offlineRetrySeconds = 2;
+    timing.offlineRetrySeconds = iobox::ModbusTiming().offlineRetrySeconds;
     timing.tick = [] { return ++g_tickReads, g_tick.load(); };
     Mgr()->SetTiming(timing);
     const uint64_t start = g_tick.load();
@@ -170,10 +170,11 @@ TEST_F(ModbusConn, ADeviceThatDropsAndRefusesGoesOfflineOnceAndComesBackOnce)
         return m_log.CountFormat(kRefused) - attemptsWhenOffline;
     };
     EXPECT_EQ(attemptsAt(0), 0u);
-    EXPECT_EQ(attemptsAt(2000), 0u);
-    EXPECT_EQ(attemptsAt(2001), 1u) << m_log.Dump();
-    EXPECT_EQ(attemptsAt(4001), 1u); // counted from when that attempt began
-    EXPECT_EQ(attemptsAt(4002), 2u);
+    EXPECT_EQ(attemptsAt(10000), 0u);
+    EXPECT_EQ(attemptsAt(15000), 0u);
+    EXPECT_EQ(attemptsAt(15001), 1u) << m_log.Dump();
+    EXPECT_EQ(attemptsAt(30001), 1u); // counted from when that attempt began
+    EXPECT_EQ(attemptsAt(30002), 2u);
     EXPECT_EQ(StatusCodes(box), std::vector<int>{0x8000});
     EXPECT_EQ(box.sim->RequestCount(kReadInputs), pollsWhenOffline);
 
@@ -206,7 +207,7 @@ TEST_F(ModbusConn, ADeviceThatDropsAndRefusesGoesOfflineOnceAndComesBackOnce)
                                  "output_id: 2, enable : 1.", modbustest::kConnSource));
 
     ASSERT_TRUE(box.sim->RefuseNew(false));
-    g_tick = start + 6003;
+    g_tick = start + 45003;
     ASSERT_TRUE(testsupport::WaitFor([&] { return StatusCodes(box).size() >= 2; }, kWait)) << m_log.Dump();
     ASSERT_TRUE(WaitForPolls(box, 3));
     EXPECT_EQ(StatusCodes(box), (std::vector<int>{0x8000, 0x8017}));
