@@ -45,19 +45,24 @@ private:
     struct Release {
         void operator()(T* instance) const
         {
-            if (!KeptAtUnload(*instance)) {
-                delete instance;
+            if (KeptAtUnload(*instance)) {
+                s_kept = instance; // still reachable: a leak checker at exit sees it in use
+                return;
             }
+            delete instance;
         }
     };
 
     static std::atomic<T*> s_instance;
     static std::mutex s_mutex;
+    static T* s_kept;
 };
 
 template <class T>
 std::atomic<T*> LazySingleton<T>::s_instance{nullptr};
 template <class T>
 std::mutex LazySingleton<T>::s_mutex;
+template <class T>
+T* LazySingleton<T>::s_kept = nullptr;
 
 } // namespace iobox
