@@ -25,13 +25,20 @@ struct SelfStopped {
     std::mutex mutex;
     std::vector<boost::thread> threads;
     // Runs when the module goes, perhaps under the loader lock or after the process's other
-    // threads were killed: it only lets go of the handles, without the lock (a killed thread
-    // may hold it) and without joining. Unit has joined every thread before.
+    // threads were killed: it only lets go of the handles, never joins, and never waits for the
+    // lock (a killed thread may hold it: the list is then left as it is). Unit has joined every
+    // thread before.
     ~SelfStopped()
     {
+        if (!mutex.try_lock()) {
+            new std::vector<boost::thread>(std::move(threads)); // left alone, see above
+            return;
+        }
         for (auto& thread : threads) {
             thread.detach();
         }
+        threads.clear();
+        mutex.unlock();
     }
 };
 SelfStopped g_selfStopped;
