@@ -7,6 +7,15 @@
 
 namespace iobox {
 
+// Whether a singleton is left in memory when the module goes instead of destroyed. A type that
+// may still be in use by threads nobody stopped (a host that never called Unit) says so by an
+// overload in its own namespace; destroying it then would pull the memory from under them.
+template <class T>
+bool KeptAtUnload(const T&)
+{
+    return false;
+}
+
 template <class T>
 class LazySingleton {
 public:
@@ -30,17 +39,30 @@ private:
     // of creation, and one that a manager creates in its constructor outlives that manager.
     static T* Create()
     {
-        static std::unique_ptr<T> owner(new T());
+        static std::unique_ptr<T, Release> owner(new T());
         return owner.get();
     }
+    struct Release {
+        void operator()(T* instance) const
+        {
+            if (KeptAtUnload(*instance)) {
+                s_kept = instance; // still reachable: a leak checker at exit sees it in use
+                return;
+            }
+            delete instance;
+        }
+    };
 
     static std::atomic<T*> s_instance;
     static std::mutex s_mutex;
+    static T* s_kept;
 };
 
 template <class T>
 std::atomic<T*> LazySingleton<T>::s_instance{nullptr};
 template <class T>
 std::mutex LazySingleton<T>::s_mutex;
+template <class T>
+T* LazySingleton<T>::s_kept = nullptr;
 
 } // namespace iobox

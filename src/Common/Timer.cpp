@@ -4,7 +4,10 @@
 #include <boost/thread/condition_variable.hpp>
 #include <boost/thread/mutex.hpp>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <exception>
 #include <utility>
 #include <vector>
@@ -16,20 +19,39 @@ namespace iobox {
 namespace {
 constexpr uint32_t kNoPeriod = 0xFFFFFFFFU;
 
-// Threads of timers stopped from within their own callback, waiting to be joined. Built when
-// the module is loaded, so it outlives the singletons that join it when they go.
+// Threads of timers stopped from within their own callback, or that outlived their stop's
+// deadline, waiting to be joined.
 struct SelfStopped {
     std::mutex mutex;
     std::vector<boost::thread> threads;
+    // Runs when the module goes, perhaps under the loader lock or after the process's other
+    // threads were killed: it only lets go of the handles, never joins, and never waits for the
+    // lock (a killed thread may hold it: the list is then left as it is). Unit has joined every
+    // thread before.
     ~SelfStopped()
     {
-        std::lock_guard<std::mutex> lock(mutex);
+        if (!mutex.try_lock()) {
+            new std::vector<boost::thread>(std::move(threads)); // left alone, see above
+            return;
+        }
         for (auto& thread : threads) {
             thread.detach();
         }
+        threads.clear();
+        mutex.unlock();
     }
 };
 SelfStopped g_selfStopped;
+
+void HandOn(boost::thread thread)
+{
+    std::lock_guard<std::mutex> lock(g_selfStopped.mutex);
+    try {
+        g_selfStopped.threads.push_back(std::move(thread));
+    } catch (const std::exception&) {
+        thread.detach(); // out of memory: it ends by itself all the same
+    }
+}
 } // namespace
 
 struct CTimer::State {
@@ -98,7 +120,7 @@ void CTimer::Start(uint32_t periodMs, bool runFirst)
     }
 }
 
-void CTimer::Stop()
+bool CTimer::Stop(uint32_t deadlineMs)
 {
     m_state->RequestStop();
     boost::thread thread;
@@ -107,56 +129,62 @@ void CTimer::Stop()
         thread = std::move(m_thread);
     }
     if (!thread.joinable()) {
-        return;
+        return true;
+    }
+    if (thread.get_id() == boost::this_thread::get_id()) {
+        // Called from the callback: the loop ends when the callback returns.
+        HandOn(std::move(thread));
+        return true;
     }
     try {
-        if (thread.get_id() == boost::this_thread::get_id()) {
-            // Called from the callback: the loop ends when the callback returns.
-            std::lock_guard<std::mutex> lock(g_selfStopped.mutex);
-            g_selfStopped.threads.push_back(std::move(thread));
-            return;
+        if (thread.timed_join(boost::posix_time::milliseconds(deadlineMs))) {
+            return true;
         }
-        thread.join();
     } catch (const std::exception&) {
-        if (thread.joinable()) {
-            thread.detach();
-        }
+        // An interrupted join: the thread is handed on as a late one.
     }
+    IOBOX_LOG(5, "iobox::CTimer::Stop", "timer thread still running %u ms after its stop, left to end by itself",
+              deadlineMs);
+    HandOn(std::move(thread));
+    return false;
 }
 
-void CTimer::JoinSelfStopped(bool wait)
+bool CTimer::JoinSelfStopped(uint32_t deadlineMs)
 {
     std::vector<boost::thread> threads;
     {
         std::lock_guard<std::mutex> lock(g_selfStopped.mutex);
         threads.swap(g_selfStopped.threads);
     }
+    if (threads.empty()) {
+        return true;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(deadlineMs);
     std::vector<boost::thread> running;
+    bool late = false;
     for (auto& thread : threads) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         try {
             if (thread.get_id() == boost::this_thread::get_id()) {
                 running.push_back(std::move(thread));
-            } else if (wait) {
-                thread.join();
-            } else if (!thread.timed_join(boost::posix_time::milliseconds(0))) {
+            } else if (!thread.timed_join(boost::posix_time::milliseconds(std::max<int64_t>(0, left.count())))) {
+                late = late || deadlineMs != 0;
                 running.push_back(std::move(thread));
             }
         } catch (const std::exception&) {
             if (thread.joinable()) {
-                thread.detach();
+                running.push_back(std::move(thread));
             }
         }
     }
-    if (!running.empty()) {
-        std::lock_guard<std::mutex> lock(g_selfStopped.mutex);
-        for (auto& thread : running) {
-            try {
-                g_selfStopped.threads.push_back(std::move(thread));
-            } catch (const std::exception&) {
-                thread.detach(); // out of memory: it ends by itself all the same
-            }
-        }
+    if (late) {
+        IOBOX_LOG(5, "iobox::CTimer::JoinSelfStopped", "stopped timer threads still running after %u ms, left to end by themselves",
+                  deadlineMs);
     }
+    for (auto& thread : running) {
+        HandOn(std::move(thread));
+    }
+    return !late;
 }
 
 void CTimer::Run(const std::shared_ptr<State>& state)

@@ -8,6 +8,8 @@
 #include <memory>
 #include <mutex>
 
+#include "Common/Timing.h"
+
 namespace iobox {
 
 class CTimer {
@@ -22,15 +24,16 @@ public:
     // Starts the thread; a period of 0 or 0xFFFFFFFF ms starts nothing. runFirst runs the
     // callback once at once. Called once per timer.
     void Start(uint32_t periodMs, bool runFirst);
-    // Ends a pause at once, lets a running callback finish and joins the thread. From within
-    // the callback the thread cannot join itself: it ends once the callback returns, and is
-    // handed on to JoinSelfStopped.
-    void Stop();
+    // Ends a pause at once, lets a running callback finish and joins the thread, waiting at
+    // most deadlineMs; false when the thread was still running then (reported, and handed on
+    // to JoinSelfStopped). From within the callback the thread cannot join itself: it ends
+    // once the callback returns, and is handed on as well.
+    bool Stop(uint32_t deadlineMs = kThreadEndDeadlineMs);
 
-    // Joins the threads of timers that were stopped from within their own callback: those
-    // that have ended, or with wait all of them (but the caller's own), so that no thread
-    // still runs the plug-in's code when the module goes.
-    static void JoinSelfStopped(bool wait);
+    // Joins the threads handed on by Stop (but the caller's own): with a deadline of 0 those
+    // that have ended, else all of them within deadlineMs in all, so that no thread still runs
+    // the plug-in's code when Unit returns. False, and reported, when one was still running.
+    static bool JoinSelfStopped(uint32_t deadlineMs);
 
 private:
     // What the thread uses. Shared with it, so that the thread can outlive a timer that is

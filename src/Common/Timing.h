@@ -12,6 +12,10 @@ constexpr uint32_t kOfflineRetrySeconds = 15;     // wait between reconnect atte
 constexpr int kFailedChecksBeforeOffline = 3;     // consecutive failed checks that make a device offline
 constexpr uint32_t kDefaultNetworkTimeoutMs = 10000; // connect, send and receive time-outs
 constexpr uint64_t kSlowShutdownStepMs = 50;      // a shutdown step slower than this is reported
+// Longest wait for one of the plug-in's threads to end at a logout or at Unit. The poll's
+// blocking calls are cut short by the stop, so a thread still running after it is stuck (a
+// host call that does not return); it is reported and left to end by itself.
+constexpr uint32_t kThreadEndDeadlineMs = 3000;
 
 // Timings of one Modbus connection. Production code always uses the defaults; tests and
 // benchmarks shorten them through the connection manager.

@@ -1,18 +1,29 @@
 #include "Communication/DeviceCommManager.h"
 
+#include "Communication/ModbusComm/TCPConnManager/TCPConnMgr.h"
+
 namespace iobox {
 
 CDeviceCommManager* CDeviceCommManager::Instance() { return LazySingleton<CDeviceCommManager>::Instance(); }
 
 bool CDeviceCommManager::Init()
 {
-    m_proxies.emplace(kAccessProtocolModbus, std::make_shared<CSPDeviceCommProxy>(kAccessProtocolModbus));
+    auto proxy = std::make_shared<CSPDeviceCommProxy>(kAccessProtocolModbus);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_proxies.emplace(kAccessProtocolModbus, std::move(proxy));
     return true;
 }
 
 bool CDeviceCommManager::UnInit()
 {
-    m_proxies.clear();
+    std::map<int, std::shared_ptr<CSPDeviceCommProxy>> proxies;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        proxies.swap(m_proxies);
+    }
+    proxies.clear(); // outside the lock: a proxy may be the last owner of what it reaches
+    // No new login finds a proxy now; the connections made so far end here.
+    CTCPConnMgr::Instance()->Shutdown();
     return true;
 }
 
@@ -30,6 +41,7 @@ bool CDeviceCommManager::GetDeviceCommByDevice(std::shared_ptr<CSPDeviceCommProx
     }
     // Outside Init..UnInit the answer is true with an empty proxy; GetCommPtr turns that into
     // a failure. The lookup does not insert: host threads only ever read the table.
+    std::lock_guard<std::mutex> lock(m_mutex);
     auto it = m_proxies.find(protocol);
     proxy = it == m_proxies.end() ? nullptr : it->second;
     return true;

@@ -27,17 +27,12 @@ constexpr int kSummaryEvery = 5000;
 // Raw records received, for the periodic summary line; reset after each line.
 std::atomic<int32_t> g_receiveCount{0};
 
-// The worker's name as the task base takes it, made once rather than once per alarm.
-const std::string& WorkerName()
-{
-    static const std::string name(g_T_Iobox_EventFactory);
-    return name;
-}
-
 } // namespace
 
 CModbusAlarminputAlarmTask::CModbusAlarminputAlarmTask(std::shared_ptr<CModbusAlarmInputInfo> record)
-    : Marl::Base::CTMTask(WorkerName()), m_record(std::move(record))
+    // The name is made per task, not kept in a static: a poll that a host without Unit leaves
+    // running may post while the process's statics are being destroyed.
+    : Marl::Base::CTMTask(g_T_Iobox_EventFactory), m_record(std::move(record))
 {
 }
 

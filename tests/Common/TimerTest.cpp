@@ -112,6 +112,34 @@ TEST(Timer, StopWaitsForARunningCallbackWhichThenDoesNotRunAgain)
     EXPECT_EQ(runs, 1);
 }
 
+// A callback that does not return holds no stop for ever: Stop gives up at its deadline and
+// says so, and the thread is joined later, once it has ended.
+TEST(Timer, StopGivesUpAtItsDeadlineAndTheThreadIsJoinedWhenItEnds)
+{
+    testsupport::LogCapture log;
+    const int threads = BaselineThreads();
+    std::promise<void> entered;
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    CTimer timer([&]() {
+        entered.set_value();
+        released.wait_for(kPatience);
+    });
+    timer.Start(60000, true);
+    ASSERT_EQ(entered.get_future().wait_for(kPatience), std::future_status::ready);
+    const auto start = Clock::now();
+    EXPECT_FALSE(timer.Stop(50));
+    EXPECT_GE(Clock::now() - start, milliseconds(50));
+    EXPECT_TRUE(log.HasLine(5, "[iobox::CTimer::Stop]timer thread still running 50 ms after its stop, left to end by itself",
+                            "src/Common/Timer.cpp"))
+        << log.Dump();
+    CTimer::JoinSelfStopped(0); // only those that have ended: this one is kept
+    EXPECT_EQ(ThreadCount(), threads + 1);
+    release.set_value();
+    EXPECT_TRUE(CTimer::JoinSelfStopped(5000));
+    EXPECT_EQ(ThreadCount(), threads);
+}
+
 TEST(Timer, AThrowingCallbackIsLoggedAndDestroyingTheTimerEndsItsThread)
 {
     testsupport::LogCapture log;

@@ -146,10 +146,10 @@ TEST_F(ModbusConn, InputsInAlarmAreReportedAtEveryPollAndOthersNever)
 
 TEST_F(ModbusConn, ADeviceThatDropsAndRefusesGoesOfflineOnceAndComesBackOnce)
 {
-    // More than 2 s between connect attempts while offline, on a tick that stands still
-    // unless moved; polls run every 100 ms.
+    // More than 15 s between connect attempts while offline, the plug-in's own interval, on a
+    // tick that stands still unless moved; polls run every 100 ms.
     auto timing = modbustest::ShortTiming();
-    timing.offlineRetrySeconds = 2;
+    timing.offlineRetrySeconds = iobox::ModbusTiming().offlineRetrySeconds;
     timing.tick = [] { return ++g_tickReads, g_tick.load(); };
     Mgr()->SetTiming(timing);
     const uint64_t start = g_tick.load();
@@ -170,10 +170,11 @@ TEST_F(ModbusConn, ADeviceThatDropsAndRefusesGoesOfflineOnceAndComesBackOnce)
         return m_log.CountFormat(kRefused) - attemptsWhenOffline;
     };
     EXPECT_EQ(attemptsAt(0), 0u);
-    EXPECT_EQ(attemptsAt(2000), 0u);
-    EXPECT_EQ(attemptsAt(2001), 1u) << m_log.Dump();
-    EXPECT_EQ(attemptsAt(4001), 1u); // counted from when that attempt began
-    EXPECT_EQ(attemptsAt(4002), 2u);
+    EXPECT_EQ(attemptsAt(10000), 0u);
+    EXPECT_EQ(attemptsAt(15000), 0u);
+    EXPECT_EQ(attemptsAt(15001), 1u) << m_log.Dump();
+    EXPECT_EQ(attemptsAt(30001), 1u); // counted from when that attempt began
+    EXPECT_EQ(attemptsAt(30002), 2u);
     EXPECT_EQ(StatusCodes(box), std::vector<int>{0x8000});
     EXPECT_EQ(box.sim->RequestCount(kReadInputs), pollsWhenOffline);
 
@@ -206,7 +207,7 @@ TEST_F(ModbusConn, ADeviceThatDropsAndRefusesGoesOfflineOnceAndComesBackOnce)
                                  "output_id: 2, enable : 1.", modbustest::kConnSource));
 
     ASSERT_TRUE(box.sim->RefuseNew(false));
-    g_tick = start + 6003;
+    g_tick = start + 45003;
     ASSERT_TRUE(testsupport::WaitFor([&] { return StatusCodes(box).size() >= 2; }, kWait)) << m_log.Dump();
     ASSERT_TRUE(WaitForPolls(box, 3));
     EXPECT_EQ(StatusCodes(box), (std::vector<int>{0x8000, 0x8017}));
@@ -396,21 +397,26 @@ TEST_F(ModbusConn, WithoutACallbackAlarmsAreDroppedSilently)
     EXPECT_TRUE(m_alarms.WaitForCount(1));
 }
 
-TEST_F(ModbusConn, AProcessExitingWithLiveConnectionsEndsCleanly)
+TEST_F(ModbusConn, AProcessExitingWithoutUnitEndsAtOnceWhateverItsPollsAreDoing)
 {
     // The child runs this test again from the start, with simulators of its own.
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    Box& first = AddBox();
-    Box& second = AddBox();
-    first.sim->SetInput(1, true);
-    second.sim->SetInput(1, true);
+    Box& polling = AddBox();
+    Box& stalled = AddBox();
+    const auto begin = std::chrono::steady_clock::now();
     EXPECT_EXIT(
         {
-            // The registry goes at exit with both connections polling.
-            const bool polling = Login(first) && Login(second) && WaitForEvents(first, 1) && WaitForEvents(second, 1);
-            std::exit(polling ? 0 : 1);
+            // One connection in its pause, one poll waiting for a reply that the box holds back
+            // past the 10 s receive time-out; neither is stopped, as a host without Unit leaves
+            // them. Nothing at exit may wait for them.
+            SetPollPeriod(60000); // only the poll at login
+            stalled.sim->Stall(std::chrono::seconds(30));
+            const bool ready = Login(polling) && polling.sim->WaitForRequests(kReadInputs, 1, kWait) &&
+                               Login(stalled) && stalled.sim->WaitForRequests(kReadInputs, 1, kWait);
+            std::exit(ready ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
 }
 
 TEST_F(ModbusConn, NoLockIsHeldAcrossTheCallbackOrTheHostCall)

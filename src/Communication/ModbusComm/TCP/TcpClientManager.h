@@ -2,6 +2,7 @@
 // The process-wide table of TCP clients by id. Ids start at 1, are never reused, and -1
 // stands for no client. The lock covers only lookups and changes of the table: connects,
 // exchanges and closes run on the caller's thread after it is released.
+#include <atomic>
 #include <functional>
 #include <unordered_map>
 #include <memory>
@@ -36,6 +37,11 @@ public:
     // End-flag framing for mode 1, head-length framing otherwise.
     int SendData(StickyParam& sticky, const std::string& data, int clientId);
 
+    // Called when the connection manager is left in memory at unload with connections that
+    // were never stopped: their clients stay in use, so this table stays too.
+    static void KeepAtUnload() { s_keptAtUnload.store(true); }
+    static bool IsKeptAtUnload() { return s_keptAtUnload.load(); }
+
     ~CTcpClientManager() = default;
 
 private:
@@ -47,6 +53,9 @@ private:
     std::unordered_map<int, std::shared_ptr<CTCPClient>> m_clients; // every exchange looks its client up
     int m_lastId = 0;
     std::mutex m_mutex;
+    static std::atomic<bool> s_keptAtUnload;
 };
+
+inline bool KeptAtUnload(const CTcpClientManager&) { return CTcpClientManager::IsKeptAtUnload(); }
 
 }} // namespace Marl::Net

@@ -388,8 +388,11 @@ bool CModbusTCPConn::Stop()
     // The poll may be waiting for the device (an exchange, a drain, a connect): cut that short
     // first, without the turn or the client's lock, so that the join below is at once.
     m_client->Abort();
-    if (m_timer) {
-        m_timer->Stop();
+    if (m_timer && !m_timer->Stop()) {
+        // The poll is stuck past the deadline and may hold the client's exchange lock, which
+        // Disconnect would wait for. The poll holds the connection while it runs, so the
+        // client goes when the poll lets go of it (this destructor's Stop).
+        return false;
     }
     m_client->Disconnect();
     return true;

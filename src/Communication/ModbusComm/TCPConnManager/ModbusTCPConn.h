@@ -61,7 +61,7 @@ public:
     // Ends polling and removes the TCP client; returns at once whatever the device does: a
     // blocked exchange or connect is cut short, then the timer thread is joined. From the
     // poll itself (a host that logs out from inside a notification) the thread is not joined
-    // but ends once the poll returns.
+    // but ends once the poll returns. False when the poll was still running at the deadline.
     bool Stop();
 
 private:

@@ -1,6 +1,7 @@
 #include "Communication/ModbusComm/TCPConnManager/TCPConnMgr.h"
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
 
 #include "Common/Constants.h"
@@ -29,28 +30,84 @@ CTCPConnMgr::CTCPConnMgr()
     Marl::Net::CTcpClientManager::Instance();
 }
 
-CTCPConnMgr::~CTCPConnMgr()
+CTCPConnMgr::~CTCPConnMgr() = default;
+
+bool KeptAtUnload(const CTCPConnMgr& manager)
 {
-    std::map<int, std::shared_ptr<CModbusTCPConn>> conns;
-    {
-        std::lock_guard<std::mutex> lock(m_connMutex);
-        conns.swap(m_conns);
-        m_handles.clear();
+    const bool kept = manager.m_connCount.load() > 0 || manager.m_busy.load() > 0;
+    if (kept) {
+        Marl::Net::CTcpClientManager::KeepAtUnload();
     }
-    // Stopped before they are let go, outside the lock: a poll in progress holds its
-    // connection, which must not end on its own thread once the module has gone.
-    for (const auto& entry : conns) {
-        if (entry.second) {
-            entry.second->Stop();
+    return kept;
+}
+
+class CTCPConnMgr::Busy {
+public:
+    explicit Busy(CTCPConnMgr& manager) : m_manager(manager)
+    {
+        std::lock_guard<std::mutex> lock(m_manager.m_busyMutex);
+        ++m_manager.m_busy;
+    }
+    ~Busy()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_manager.m_busyMutex);
+            --m_manager.m_busy;
+        }
+        m_manager.m_idle.notify_all();
+    }
+    Busy(const Busy&) = delete;
+    Busy& operator=(const Busy&) = delete;
+
+private:
+    CTCPConnMgr& m_manager;
+};
+
+void CTCPConnMgr::Shutdown()
+{
+    static const char* const kFunc = "iobox::CTCPConnMgr::Shutdown";
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kThreadEndDeadlineMs);
+    // Bounded by the deadline: a round ends with every connection seen logged out, and a login
+    // or logout on another thread is waited for (a poll's own logout from inside a notification
+    // takes its connection out of the table before it hands its thread on).
+    for (;;) {
+        std::vector<int> handles;
+        {
+            std::lock_guard<std::mutex> lock(m_connMutex);
+            for (const auto& entry : m_conns) {
+                handles.push_back(entry.first);
+            }
+        }
+        for (const int handle : handles) {
+            Logout(handle);
+        }
+        bool idle = false;
+        {
+            std::unique_lock<std::mutex> lock(m_busyMutex);
+            idle = m_idle.wait_until(lock, deadline, [this] { return m_busy.load() == 0; });
+        }
+        if (!idle) {
+            IOBOX_LOG(5, kFunc, "a login or logout still under way after %u ms, left to end by itself",
+                      kThreadEndDeadlineMs);
+            break;
+        }
+        if (m_connCount.load() == 0) {
+            break;
+        }
+        if (Clock::now() >= deadline) {
+            IOBOX_LOG(5, kFunc, "connections still logged in after %u ms, left running", kThreadEndDeadlineMs);
+            break;
         }
     }
-    conns.clear();
-    CTimer::JoinSelfStopped(true);
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    CTimer::JoinSelfStopped(static_cast<uint32_t>(std::max<long long>(left, 1)));
 }
 
 int CTCPConnMgr::RequestLogin(const Marl::Net::TcpConnectParam& param, int inputNum, int outputNum, int inputType,
                               int companyType)
 {
+    const Busy busy(*this);
     if (param.ip.empty() || param.port == 0) {
         IOBOX_LOG(5, "iobox::CTCPConnMgr::RequestLogin", "RequestLogin network,param err, ip[%s], port[%d]",
                   param.ip.c_str(), static_cast<int>(param.port));
@@ -85,7 +142,7 @@ int CTCPConnMgr::RequestLogin(const Marl::Net::TcpConnectParam& param, int input
                   param.ip.c_str(), static_cast<int>(param.port));
         return -1;
     }
-    CTimer::JoinSelfStopped(false);
+    CTimer::JoinSelfStopped(0);
     return handle;
 }
 
@@ -101,6 +158,7 @@ int CTCPConnMgr::Register(const std::shared_ptr<CModbusTCPConn>& conn)
         ++m_lastHandle;
         if (m_conns.emplace(m_lastHandle, conn).second) {
             m_handles[conn.get()] = m_lastHandle;
+            m_connCount.store(m_conns.size());
             return m_lastHandle;
         }
     }
@@ -109,6 +167,7 @@ int CTCPConnMgr::Register(const std::shared_ptr<CModbusTCPConn>& conn)
 
 bool CTCPConnMgr::Logout(int handle)
 {
+    const Busy busy(*this);
     std::shared_ptr<CModbusTCPConn> conn;
     {
         std::lock_guard<std::mutex> lock(m_connMutex);
@@ -119,6 +178,7 @@ bool CTCPConnMgr::Logout(int handle)
         conn = std::move(it->second);
         m_conns.erase(it);
         m_handles.erase(conn.get());
+        m_connCount.store(m_conns.size());
     }
     if (!conn) {
         return false;
@@ -137,7 +197,7 @@ bool CTCPConnMgr::Logout(int handle)
     for (std::size_t i = 0; i < unrecorded; ++i) {
         IOBOX_LOG(5, "iobox::CTCPConnMgr::ShowAlarm", "ShowAlarm user id not find, user id[%d]", handle);
     }
-    CTimer::JoinSelfStopped(false);
+    CTimer::JoinSelfStopped(0);
     return true;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -31,6 +32,10 @@ public:
     std::shared_ptr<CModbusTCPConn> GetConn(int handle);
     // Removes the connection and stops its polling before returning.
     bool Logout(int handle);
+    // Logs every connection out and joins the threads of those stopped from their own poll,
+    // so that no poll thread runs when it returns; each wait bounded and reported when
+    // exceeded. The manager stays usable: a host may Init again.
+    void Shutdown();
     void SetAlarmCallback(AlarmCallback callback, void* userData);
     AlarmCallback GetAlarmCallback() const { return m_callback.load(); }
     void* GetAlarmUserData() const { return m_userData.load(); }
@@ -48,9 +53,14 @@ public:
     // Tests only: the handle issued last, so that the wrap-around can be reached.
     void SetLastHandleForTest(int handle);
 
+    // Only memory: threads are stopped by Shutdown, never here (this may run under the
+    // loader lock, or after the process's other threads were killed).
     ~CTCPConnMgr();
 
 private:
+    friend bool KeptAtUnload(const CTCPConnMgr& manager);
+    // A login or logout under way, which Shutdown waits for.
+    class Busy;
     friend class LazySingleton<CTCPConnMgr>;
     CTCPConnMgr();
     // Handle of the connection, -1 when it is not registered (under the connection lock).
@@ -77,11 +87,22 @@ private:
     std::mutex m_recordMutex; // guards m_records and m_held
     int m_lastHandle = 0;
     std::mutex m_connMutex;
+    std::atomic<std::size_t> m_connCount{0}; // m_conns.size(), readable without the lock
+    std::mutex m_busyMutex;
+    std::condition_variable m_idle;
+    std::atomic<int> m_busy{0}; // changed under m_busyMutex
     std::atomic<AlarmCallback> m_callback{nullptr};
     std::atomic<void*> m_userData{nullptr};
 
     mutable std::mutex m_timingMutex;
     ModbusTiming m_timing;
 };
+
+// A manager with connections or a logout still under way when the module goes (the host never
+// called Unit) is left in memory with them: destroying a connection would stop and join its
+// poll thread there, under the loader lock or waiting on a lock that a killed thread holds, and
+// destroying the manager would pull it from under polls that still run (Linux runs static
+// destructors while the other threads go on).
+bool KeptAtUnload(const CTCPConnMgr& manager);
 
 } // namespace iobox

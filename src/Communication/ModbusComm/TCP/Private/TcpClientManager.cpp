@@ -6,6 +6,8 @@
 
 namespace Marl { namespace Net {
 
+std::atomic<bool> CTcpClientManager::s_keptAtUnload{false};
+
 CTcpClientManager* CTcpClientManager::Instance() { return iobox::LazySingleton<CTcpClientManager>::Instance(); }
 
 int CTcpClientManager::Connect(const TcpConnectParam& param, const ClientCreated& created)
