@@ -42,8 +42,8 @@ endforeach()
 list(TRANSFORM IOBOX_MSVC_SYSTEM_DLLS APPEND .lib OUTPUT_VARIABLE _iobox_system_libs)
 list(JOIN IOBOX_MSVC_RUNTIME_LIBS " " _iobox_runtime)
 list(JOIN _iobox_system_libs " " _iobox_system)
-set(CMAKE_C_STANDARD_LIBRARIES "${_iobox_runtime} ${_iobox_system}" CACHE STRING "Libraries every program and DLL links")
-set(CMAKE_CXX_STANDARD_LIBRARIES "${_iobox_runtime} ${_iobox_system}" CACHE STRING "Libraries every program and DLL links")
+set(CMAKE_C_STANDARD_LIBRARIES "${_iobox_runtime} ${_iobox_system}" CACHE STRING "Libraries every program and DLL links" FORCE)
+set(CMAKE_CXX_STANDARD_LIBRARIES "${_iobox_runtime} ${_iobox_system}" CACHE STRING "Libraries every program and DLL links" FORCE)
 
 # Libraries, headers and CMake packages only from the prefix; build tools from the host.
 set(CMAKE_FIND_ROOT_PATH "${IOBOX_MSVC_DEPS}")

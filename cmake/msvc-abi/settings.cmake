@@ -24,7 +24,7 @@ set(IOBOX_MSVC_COMPILE_FLAGS
 
 # The start-up code and the STL's static parts (built by scripts/msvc-deps), then the import libraries of the
 # Visual C++ runtime the host ships and of the Windows DLLs in use.
-set(IOBOX_MSVC_RUNTIME_LIBS iobox_crt.lib msvcp140.lib vcruntime140.lib ucrtbase.lib)
+set(IOBOX_MSVC_RUNTIME_LIBS iobox_crt.lib iobox_msvcprt.lib msvcp140.lib vcruntime140.lib ucrtbase.lib)
 set(IOBOX_MSVC_SYSTEM_DLLS kernel32 advapi32 user32 ws2_32 mswsock crypt32 bcrypt)
 
 if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
