@@ -3,9 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
-#include <unistd.h>
 
 using iobox::sim::InputPattern;
 using std::chrono::milliseconds;
@@ -21,14 +22,13 @@ std::vector<bool> B(const std::string& s)
     return v;
 }
 
-// A file removed at scope end.
+// A file of its own in the temporary directory (mkstemp is POSIX only), removed at scope end.
 struct TempFile {
     std::string path;
     explicit TempFile(const std::string& content)
     {
-        char name[] = "/tmp/iobox_sim_patternXXXXXX";
-        ::close(::mkstemp(name));
-        path = name;
+        const std::string name = "iobox_sim_pattern_" + std::to_string(std::random_device{}());
+        path = (std::filesystem::temp_directory_path() / name).string();
         std::ofstream(path) << content;
     }
     ~TempFile() { std::remove(path.c_str()); }

@@ -1,0 +1,12 @@
+// isa_availability.h ships with Visual Studio: the instruction-set levels by which the STL's vectorized algorithms choose a path.
+#pragma once
+
+enum __ISA_AVAILABILITY {
+    __ISA_AVAILABLE_X86 = 0,
+    __ISA_AVAILABLE_SSE2 = 1,
+    __ISA_AVAILABLE_SSE42 = 2,
+    __ISA_AVAILABLE_AVX = 3,
+    __ISA_AVAILABLE_ENFSTRG = 4,
+    __ISA_AVAILABLE_AVX2 = 5,
+    __ISA_AVAILABLE_AVX512 = 6,
+};
