@@ -12,10 +12,6 @@
 #include <string>
 #include <thread>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 #include "IOBoxSimulator.h"
 #include "Marl/Base/Singleton.h"
 #include "Marl/Base/ThreadManager.h"
@@ -47,16 +43,6 @@ int BaselineThreads()
 {
     std::thread([]() {}).join();
     return testsupport::ThreadCount();
-}
-
-bool RunsUnderWine()
-{
-#ifdef _WIN32
-    const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
-    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
-#else
-    return false;
-#endif
 }
 
 // The host's side of one load of the plug-in: its registrations, the device and its strategy.
@@ -182,7 +168,7 @@ TEST_F(ModuleShutdown, UnitWithABoxLoggedInEndsItsPollAndNothingReachesTheHostAf
 // doing. Every other round the host goes on before its logout has even begun.
 TEST_F(ModuleShutdown, UnloadingRightAfterALogoutFromInsideTheNotificationNeverWaits)
 {
-    if (RunsUnderWine()) {
+    if (testsupport::RunsUnderWine()) {
         // Open: under Wine 8 about one round in 50 to 100 hangs in Stop, in the host's join of
         // its worker thread, while the poll thread that logged out ends (docs/WINDOWS.md).
         GTEST_SKIP() << "hangs under Wine in Stop's join of the host's worker; see docs/WINDOWS.md";
