@@ -23,19 +23,12 @@ using std::chrono::milliseconds;
 
 constexpr auto kPatience = std::chrono::seconds(5);
 
-// Threads of the process once any helper thread of the run-time (ThreadSanitizer starts one
-// with the first thread) exists, so that differences count only the timer's thread.
-int BaselineThreads()
-{
-    std::thread([]() {}).join();
-    return ThreadCount();
-}
 
 TEST(Timer, NoPeriodStartsNoThread)
 {
     for (uint32_t period : {0U, 0xFFFFFFFFU}) {
         std::atomic<int> runs{0};
-        const int threads = BaselineThreads();
+        const int threads = testsupport::BaselineThreadCount();
         CTimer timer([&]() { ++runs; });
         timer.Start(period, true);
         EXPECT_EQ(ThreadCount(), threads) << period;
@@ -48,7 +41,7 @@ TEST(Timer, StopEndsALongPauseAtOnce)
 {
     for (bool runFirst : {true, false}) {
         std::atomic<int> runs{0};
-        const int threads = BaselineThreads();
+        const int threads = testsupport::BaselineThreadCount();
         CTimer timer([&]() { ++runs; });
         timer.Start(60000, runFirst);
         EXPECT_EQ(ThreadCount(), threads + 1);
@@ -117,7 +110,7 @@ TEST(Timer, StopWaitsForARunningCallbackWhichThenDoesNotRunAgain)
 TEST(Timer, StopGivesUpAtItsDeadlineAndTheThreadIsJoinedWhenItEnds)
 {
     testsupport::LogCapture log;
-    const int threads = BaselineThreads();
+    const int threads = testsupport::BaselineThreadCount();
     std::promise<void> entered;
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
@@ -137,13 +130,13 @@ TEST(Timer, StopGivesUpAtItsDeadlineAndTheThreadIsJoinedWhenItEnds)
     EXPECT_EQ(ThreadCount(), threads + 1);
     release.set_value();
     EXPECT_TRUE(CTimer::JoinSelfStopped(5000));
-    EXPECT_EQ(ThreadCount(), threads);
+    EXPECT_EQ(testsupport::ThreadCountSettledAt(threads), threads);
 }
 
 TEST(Timer, AThrowingCallbackIsLoggedAndDestroyingTheTimerEndsItsThread)
 {
     testsupport::LogCapture log;
-    const int threads = BaselineThreads();
+    const int threads = testsupport::BaselineThreadCount();
     std::atomic<int> runs{0};
     {
         CTimer timer([&]() {
@@ -163,7 +156,7 @@ TEST(Timer, AThrowingCallbackIsLoggedAndDestroyingTheTimerEndsItsThread)
 
 TEST(Timer, TimerWhoseLastOwnerIsItsOwnCallbackEndsCleanly)
 {
-    const int threads = BaselineThreads();
+    const int threads = testsupport::BaselineThreadCount();
     std::atomic<int> runs{0};
     std::mutex mutex;
     std::shared_ptr<CTimer> timer;

@@ -306,7 +306,7 @@ TEST_F(ModbusConn, LogoutStopsThePollBeforeItReturns)
 
     EXPECT_TRUE(Logout(box));
     const uint64_t polls = box.sim->RequestCount(kReadInputs);
-    EXPECT_EQ(testsupport::ThreadCount(), threads);
+    EXPECT_EQ(testsupport::ThreadCountSettledAt(threads), threads);
     EXPECT_TRUE(watched.expired());
     EXPECT_FALSE(Mgr()->Logout(handle));
     EXPECT_TRUE(box.sim->WaitForConnections(0, kWait));

@@ -37,13 +37,6 @@ const char* const kEventThread = "iobox.d.EventFactory";
 
 Marl::Base::CThreadManager* Threads() { return Marl::Base::CSingleton<Marl::Base::CThreadManager>::Instance(); }
 
-// Threads of the process once the run-time's helper threads (ThreadSanitizer starts one with
-// the first thread) exist.
-int BaselineThreads()
-{
-    std::thread([]() {}).join();
-    return testsupport::ThreadCount();
-}
 
 // The host's side of one load of the plug-in: its registrations, the device and its strategy.
 class HostRun {
@@ -135,14 +128,14 @@ protected:
 TEST_F(ModuleShutdown, UnitWithABoxLoggedInEndsItsPollAndNothingReachesTheHostAfter)
 {
     m_sim.SetInput(3, true);
-    const int threads = BaselineThreads();
+    const int threads = testsupport::BaselineThreadCount();
     HostRun run(m_sim.Port());
     ASSERT_TRUE(run.StartAndLogin(m_host)) << m_log.Dump();
     ASSERT_TRUE(testsupport::WaitFor([&] { return m_host.capacityManager->EventCount() >= 2; }, kWait)) << m_log.Dump();
 
     EXPECT_TRUE(run.Stop());
     EXPECT_TRUE(run.Unit());
-    EXPECT_EQ(testsupport::ThreadCount(), threads) << m_log.Dump();
+    EXPECT_EQ(testsupport::ThreadCountSettledAt(threads), threads) << m_log.Dump();
 
     // The box drops off and comes back; a poll still running would log, notify the host's
     // device manager and post events, which the worker reserved again here would deliver.
@@ -174,7 +167,7 @@ TEST_F(ModuleShutdown, UnloadingRightAfterALogoutFromInsideTheNotificationNeverW
         GTEST_SKIP() << "hangs under Wine in Stop's join of the host's worker; see docs/WINDOWS.md";
     }
     constexpr int kRounds = 200;
-    const int threads = BaselineThreads();
+    const int threads = testsupport::BaselineThreadCount();
     Clock::duration slowest{};
     for (int round = 0; round < kRounds; ++round) {
         SCOPED_TRACE("round " + std::to_string(round + 1));
@@ -196,7 +189,7 @@ TEST_F(ModuleShutdown, UnloadingRightAfterALogoutFromInsideTheNotificationNeverW
         ASSERT_TRUE(testsupport::WaitFor([&] { return goOn.load(); }, kWait)) << m_log.Dump();
         EXPECT_TRUE(run.Stop());
         EXPECT_TRUE(run.Unit());
-        ASSERT_EQ(testsupport::ThreadCount(), threads) << m_log.Dump(); // the poll thread is joined
+        ASSERT_EQ(testsupport::ThreadCountSettledAt(threads), threads) << m_log.Dump(); // the poll thread is joined
         m_host.deviceManager->SetStatusObserver(nullptr);
         const auto unload = run.Unload(m_host);
         slowest = std::max(slowest, unload);

@@ -67,9 +67,7 @@ long long Ms(std::chrono::steady_clock::duration d)
 TEST(EndToEnd, TheHostsWholePathAgainstTheSimulatedBox)
 {
     using Clock = Timeline::Clock;
-    // The thread sanitizer's runtime adds a thread of its own at the first thread start.
-    std::thread([] {}).join();
-    const int threadsBefore = testsupport::ThreadCount();
+    const int threadsBefore = testsupport::BaselineThreadCount();
     const int descriptorsBefore = testsupport::OpenDescriptorCount();
     Timeline timeline;
     {

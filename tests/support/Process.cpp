@@ -10,6 +10,8 @@
 #include <tlhelp32.h>
 #else
 #include <dirent.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 #endif
 
 namespace testsupport {
@@ -103,6 +105,26 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds t
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+}
+
+int BaselineThreadCount()
+{
+#ifdef _WIN32
+    std::thread([]() {}).join(); // a joined thread has ended and is no longer listed
+#else
+    long tid = 0;
+    std::thread([&tid]() { tid = ::syscall(SYS_gettid); }).join();
+    const std::string task = "/proc/self/task/" + std::to_string(tid);
+    WaitFor([&]() { return ::access(task.c_str(), F_OK) != 0; }, std::chrono::seconds(1));
+#endif
+    return ThreadCount();
+}
+
+int ThreadCountSettledAt(int expected)
+{
+    int now = ThreadCount();
+    WaitFor([&]() { return (now = ThreadCount()) == expected; }, std::chrono::seconds(1));
+    return now;
 }
 
 bool RunsUnderWine()
