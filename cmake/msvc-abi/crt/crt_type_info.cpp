@@ -3,8 +3,9 @@
 #include <vcruntime_typeinfo.h>
 
 extern "C" {
-struct __type_info_node {
-    void* _Next;
+// An SLIST_HEADER: the runtime pushes onto it with cmpxchg16b, which faults unless it is 16-byte aligned.
+struct alignas(16) __type_info_node {
+    void* _Header[2];
 };
 __type_info_node __type_info_root_node{};
 }
