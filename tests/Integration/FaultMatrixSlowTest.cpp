@@ -47,11 +47,6 @@ private:
 
 TEST_F(FaultMatrixSlow, DeviceFlappingForAMinuteIsReportedOfflineAndOnlineOncePerOutage)
 {
-    if (testsupport::RunsUnderWine()) {
-        // Open: under Wine a reconnect has been seen to succeed while the box refuses every new
-        // connection, so the device comes back online during an outage (docs/WINDOWS.md).
-        GTEST_SKIP() << "reported online during an outage under Wine; see docs/WINDOWS.md";
-    }
     Box& box = AddBox();
     box.sim->SetInput(11, true);
     ASSERT_TRUE(Login(box));
