@@ -50,31 +50,13 @@ set(IOBOX_PACKAGE_CONTENTS "iobox.d.dll|the plug-in")
 
 install(TARGETS iobox.d LIBRARY DESTINATION . COMPONENT plugin)
 
-# Release builds carry debug information; it ships beside the DLL, not in it.
-if(CMAKE_CXX_LINKER_SUPPORTS_PDB)
-  # Microsoft's linker writes iobox.d.pdb; the DLL names it in its debug directory.
-  set_property(TARGET iobox_core iobox.d PROPERTY MSVC_DEBUG_INFORMATION_FORMAT Embedded)
-  target_link_options(iobox.d PRIVATE "$<$<CONFIG:Release>:LINKER:/DEBUG,/OPT:REF,/OPT:ICF>")
-  install(FILES $<TARGET_PDB_FILE:iobox.d> DESTINATION . COMPONENT plugin)
-  list(APPEND IOBOX_PACKAGE_CONTENTS "iobox.d.pdb|its debug information (a PDB, for a debugger or a crash dump)")
-else()
-  # GNU linkers keep DWARF in the DLL: the installed copy is split into a stripped DLL that names
-  # its debug file (a .gnu_debuglink with the file's CRC) and the debug file itself. The build
-  # tree's DLL keeps its debug information, for the test pass's debuggers.
-  target_compile_options(iobox_core PRIVATE $<$<CONFIG:Release>:-g>)
-  string(REGEX REPLACE "-g\\+\\+(-posix)?$" "-" _binutils_prefix "${CMAKE_CXX_COMPILER}")
-  find_program(IOBOX_OBJCOPY NAMES ${_binutils_prefix}objcopy objcopy REQUIRED)
-  install(CODE "
-    set(_dll \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/iobox.d.dll\")
-    execute_process(COMMAND \"${IOBOX_OBJCOPY}\" --only-keep-debug \"\${_dll}\" \"\${_dll}.debug\"
-      COMMAND_ERROR_IS_FATAL ANY)
-    execute_process(COMMAND \"${IOBOX_OBJCOPY}\" --strip-debug \"--add-gnu-debuglink=\${_dll}.debug\" \"\${_dll}\"
-      COMMAND_ERROR_IS_FATAL ANY)
-    list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${_dll}.debug\")
-  " COMPONENT plugin)
-  list(APPEND IOBOX_PACKAGE_CONTENTS
-    "iobox.d.dll.debug|its debug information (DWARF, for GDB, found through the DLL's debug link)")
-endif()
+# Release builds carry debug information; it ships beside the DLL, not in it: the linker writes
+# iobox.d.pdb and the DLL names it, with its signature, in its debug directory.
+set_property(TARGET iobox_core iobox.d PROPERTY MSVC_DEBUG_INFORMATION_FORMAT Embedded)
+# /pdbaltpath: the DLL names the PDB by its file name only, not by a path of the build machine.
+target_link_options(iobox.d PRIVATE "$<$<CONFIG:Release>:LINKER:/DEBUG,/OPT:REF,/OPT:ICF,/pdbaltpath:%_PDB%>")
+install(FILES $<TARGET_PDB_FILE:iobox.d> DESTINATION . COMPONENT plugin)
+list(APPEND IOBOX_PACKAGE_CONTENTS "iobox.d.pdb|its debug information (a PDB, for a debugger or a crash dump)")
 
 list(APPEND IOBOX_PACKAGE_CONTENTS
   "README.txt|this file"
@@ -101,50 +83,21 @@ iobox_package_license(licenses/OpenSSL.txt ${_pkg_src}/licenses/OpenSSL-LICENSE.
   "OpenSSL 3, Apache License 2.0")
 iobox_package_license(licenses/Boost.txt ${_pkg_src}/licenses/Boost-LICENSE_1_0.txt
   "Boost (Asio, Thread, System, Date_Time), Boost Software License 1.0")
-if(MINGW)
-  iobox_package_license(licenses/MinGW-w64-runtime.txt ${_pkg_src}/licenses/MinGW-w64-runtime-COPYING.txt
-    "the MinGW-w64 runtime")
-  iobox_package_license(licenses/winpthreads.txt ${_pkg_src}/licenses/winpthreads-COPYING.txt
-    "winpthreads, the MinGW-w64 thread library")
-endif()
 # Microsoft's STL, compiled into a Microsoft-ABI build from third_party/msvc-stl.
 set(_msvc_stl ${PROJECT_SOURCE_DIR}/third_party/msvc-stl)
-if(CMAKE_CXX_SIMULATE_ID STREQUAL "MSVC" AND EXISTS ${_msvc_stl}/LICENSE.txt)
+if(CMAKE_CXX_SIMULATE_ID STREQUAL "MSVC")
   iobox_package_license(licenses/msvc-stl/LICENSE.txt ${_msvc_stl}/LICENSE.txt
     "Microsoft's C++ standard library, Apache License 2.0 with LLVM exception")
   iobox_package_license(licenses/msvc-stl/NOTICE.txt ${_msvc_stl}/NOTICE.txt
     "Microsoft's C++ standard library, third-party notices")
 endif()
 
-# The runtime an integrator needs, and the DLLs the plug-in imports: the package check compares
-# these lists with the Release DLL's import table. The host's SDK library is not among them: its
-# one call sits in a base-class path that the optimiser proves unreachable.
+# The DLLs the plug-in imports: the package check compares these lists with the Release DLL's
+# import table. The host's SDK library is not among them: its one call sits in a base-class path
+# that the optimiser proves unreachable. The Visual C++ runtime is the host's (README.txt).
 set(IOBOX_PACKAGE_HOST_IMPORTS host_framework.dll)
-if(CMAKE_CXX_SIMULATE_ID STREQUAL "MSVC" OR MSVC)
-  set(IOBOX_PACKAGE_RUNTIME [=[
-This build uses Microsoft's C++ ABI and the dynamic Visual C++ runtime: the
-Microsoft Visual C++ 2015-2022 Redistributable (x64), the runtime the host
-itself is built with and ships. Nothing of it is in this package.]=])
-  set(IOBOX_PACKAGE_LICENSE_NOTE "")
-  set(IOBOX_PACKAGE_SYSTEM_IMPORTS msvcp140.dll vcruntime140.dll vcruntime140_1.dll
-    kernel32.dll ws2_32.dll mswsock.dll crypt32.dll advapi32.dll user32.dll bcrypt.dll)
-else()
-  set(IOBOX_PACKAGE_RUNTIME [=[
-No Visual C++ runtime is needed: this build (MinGW-w64, GCC) has its C++
-runtime linked in and imports only Windows' own DLLs (msvcrt.dll is the C
-runtime every Windows has) and the host's framework library.
-
-Caution: C++ objects (std::string, std::shared_ptr, the host's classes)
-cross between the host's framework and the plug-in, so both must be built
-with the same C++ ABI. This DLL has GCC's; a host built with Microsoft's
-compiler needs the plug-in's Microsoft-ABI build instead.]=])
-  set(IOBOX_PACKAGE_SYSTEM_IMPORTS kernel32.dll msvcrt.dll ws2_32.dll crypt32.dll advapi32.dll user32.dll)
-  set(IOBOX_PACKAGE_LICENSE_NOTE [=[
-GCC's C++ runtime (libstdc++, libgcc), also linked in, is under the GNU GPL
-version 3 with the GCC Runtime Library Exception, which lets a program
-compiled with GCC be distributed under its own terms.
-]=])
-endif()
+set(IOBOX_PACKAGE_SYSTEM_IMPORTS msvcp140.dll vcruntime140.dll ucrtbase.dll kernel32.dll ws2_32.dll
+  advapi32.dll user32.dll)
 list(JOIN IOBOX_PACKAGE_HOST_IMPORTS " " IOBOX_PACKAGE_HOST_IMPORT_LIST)
 list(JOIN IOBOX_PACKAGE_SYSTEM_IMPORTS " " IOBOX_PACKAGE_SYSTEM_IMPORT_LIST)
 

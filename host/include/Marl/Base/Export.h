@@ -11,13 +11,10 @@
 #define MARL_API __attribute__((visibility("default")))
 #endif
 
-// printf-style checking of a host function's format and arguments. On MinGW the checking
-// follows the printf the C runtime headers selected (MinGW's own, C99-conforming one when
-// __USE_MINGW_ANSI_STDIO, else the system's), so %lld and friends are checked as they run.
-#if defined(__MINGW32__)
-#include <cstdio>
-#define MARL_PRINTF(fmt, args) __attribute__((format(__MINGW_PRINTF_FORMAT, fmt, args)))
-#elif defined(__GNUC__)
+// printf-style checking of a host function's format and arguments, wherever the compiler has
+// it: GCC and clang, clang in cl mode included (the Microsoft-ABI build checks the plug-in's
+// formats as the Linux build does). Microsoft's compiler checks none.
+#if defined(__GNUC__) || defined(__clang__)
 #define MARL_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
 #else
 #define MARL_PRINTF(fmt, args)
