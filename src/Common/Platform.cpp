@@ -148,12 +148,12 @@ void ShutdownSocket(SocketHandle socket)
 std::string DemangleTypeName(const char* name)
 {
 #if defined(__GNUC__)
-    // GCC and Clang (also MinGW) give the mangled name of the Itanium ABI.
+    // GCC and Clang in the Itanium ABI give the mangled name.
     int status = 0;
     std::unique_ptr<char, void (*)(void*)> readable(abi::__cxa_demangle(name, nullptr, nullptr, &status), std::free);
     return status == 0 && readable ? std::string(readable.get()) : std::string(name);
 #else
-    // MSVC's names are readable already, with "class " or "struct " in front.
+    // Microsoft's runtime (clang in cl mode too) gives readable names, "class " or "struct " first.
     std::string text(name);
     for (const char* prefix : {"class ", "struct "}) {
         const std::string p(prefix);

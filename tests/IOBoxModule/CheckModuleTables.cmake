@@ -3,8 +3,8 @@
 #   cmake -DREADOBJ=llvm-readobj -DMODULE=iobox.d.dll -DCHECK=exports|imports -P CheckModuleTables.cmake
 # exports: exactly the five entry points, undecorated.
 # imports: only Windows' own DLLs, the host's two libraries and the Visual C++ runtime the host ships (no msvcrt.dll,
-# no MinGW, libstdc++, libgcc, winpthread, OpenSSL or Boost DLL); every function taken from the host's libraries
-# framework in Microsoft's C++ decoration ("?..."; the maker's SDK is a C interface), so that a plug-in built in
+# no GCC runtime (libstdc++, libgcc, winpthread), OpenSSL or Boost DLL); every function taken from the host's
+# framework carries Microsoft's C++ decoration ("?..."; the maker's SDK is a C interface), so that a plug-in built in
 # another C++ ABI cannot pass.
 cmake_minimum_required(VERSION 3.25)
 execute_process(COMMAND ${READOBJ} --coff-exports --coff-imports ${MODULE}
