@@ -251,7 +251,11 @@ bool Session::BringUp()
         Detail("cannot load " + m_pluginPath + ": " + error);
         return false;
     }
+#ifdef _WIN32
+    Detail("LoadLibrary: Init, SetProductVersion, Start, Stop and Unit resolved");
+#else
     Detail("dlopen: Init, SetProductVersion, Start, Stop and Unit resolved");
+#endif
 
     Step("Init");
     Explain("The host hands the plug-in its driver-interface object; the plug-in registers what it offers.");
