@@ -1,6 +1,6 @@
-// The host's last steps with a box still logged in: Stop, Unit and unloading the module, through
-// the module loaded as the host loads it (its test build, whose only extra entry point shortens
-// the connection timings) against a simulated box on loopback.
+// The host's last steps with a box still logged in: Stop, Unit and unloading the module, and
+// objects crossing between host and module, through the module loaded as the host loads it (its
+// test build, whose extra entry points are in TestEntries.cpp) against a simulated box on loopback.
 #include <gtest/gtest.h>
 
 #include <algorithm>

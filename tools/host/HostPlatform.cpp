@@ -82,6 +82,8 @@ extern "C" void OnStopSignal(int) { g_stop->store(true); }
 
 #ifdef _WIN32
 
+const char* const kModuleLoader = "LoadLibrary";
+
 void* OpenModule(const std::string& path, std::string& error)
 {
     HMODULE module = ::LoadLibraryW(Wide(path).c_str());
@@ -150,6 +152,8 @@ void InstallStopHandlers(std::atomic<bool>& stop)
 }
 
 #else
+
+const char* const kModuleLoader = "dlopen";
 
 void* OpenModule(const std::string& path, std::string& error)
 {

@@ -9,6 +9,8 @@
 
 namespace iobox::host::platform {
 
+// The system's module loader by the name its users know it: "LoadLibrary" or "dlopen".
+extern const char* const kModuleLoader;
 // The loaded module's handle, or nullptr with the loader's reason in `error`.
 void* OpenModule(const std::string& path, std::string& error);
 void* ModuleSymbol(void* module, const char* name);

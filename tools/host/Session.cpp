@@ -1,5 +1,6 @@
 #include "Session.h"
 
+#include "HostPlatform.h"
 #include "InputPattern.h"
 
 #include <cstdio>
@@ -251,11 +252,7 @@ bool Session::BringUp()
         Detail("cannot load " + m_pluginPath + ": " + error);
         return false;
     }
-#ifdef _WIN32
-    Detail("LoadLibrary: Init, SetProductVersion, Start, Stop and Unit resolved");
-#else
-    Detail("dlopen: Init, SetProductVersion, Start, Stop and Unit resolved");
-#endif
+    Detail(std::string(platform::kModuleLoader) + ": Init, SetProductVersion, Start, Stop and Unit resolved");
 
     Step("Init");
     Explain("The host hands the plug-in its driver-interface object; the plug-in registers what it offers.");
