@@ -122,7 +122,19 @@ void CTimer::Start(uint32_t periodMs, bool runFirst)
 
 bool CTimer::Stop(uint32_t deadlineMs)
 {
-    m_state->RequestStop();
+    RequestStop();
+    if (Join(deadlineMs)) {
+        return true;
+    }
+    IOBOX_LOG(5, "iobox::CTimer::Stop", "timer thread still running %u ms after its stop, left to end by itself",
+              deadlineMs);
+    return false;
+}
+
+void CTimer::RequestStop() { m_state->RequestStop(); }
+
+bool CTimer::Join(uint32_t deadlineMs)
+{
     boost::thread thread;
     {
         std::lock_guard<std::mutex> lock(m_threadMutex);
@@ -143,13 +155,11 @@ bool CTimer::Stop(uint32_t deadlineMs)
     } catch (const std::exception&) {
         // An interrupted join: the thread is handed on as a late one.
     }
-    IOBOX_LOG(5, "iobox::CTimer::Stop", "timer thread still running %u ms after its stop, left to end by itself",
-              deadlineMs);
     HandOn(std::move(thread));
     return false;
 }
 
-bool CTimer::JoinSelfStopped(uint32_t deadlineMs)
+std::size_t CTimer::JoinSelfStopped(uint32_t deadlineMs)
 {
     std::vector<boost::thread> threads;
     {
@@ -157,18 +167,15 @@ bool CTimer::JoinSelfStopped(uint32_t deadlineMs)
         threads.swap(g_selfStopped.threads);
     }
     if (threads.empty()) {
-        return true;
+        return 0;
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(deadlineMs);
     std::vector<boost::thread> running;
-    bool late = false;
     for (auto& thread : threads) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         try {
-            if (thread.get_id() == boost::this_thread::get_id()) {
-                running.push_back(std::move(thread));
-            } else if (!thread.timed_join(boost::posix_time::milliseconds(std::max<int64_t>(0, left.count())))) {
-                late = late || deadlineMs != 0;
+            if (thread.get_id() == boost::this_thread::get_id() ||
+                !thread.timed_join(boost::posix_time::milliseconds(std::max<int64_t>(0, left.count())))) {
                 running.push_back(std::move(thread));
             }
         } catch (const std::exception&) {
@@ -177,14 +184,11 @@ bool CTimer::JoinSelfStopped(uint32_t deadlineMs)
             }
         }
     }
-    if (late) {
-        IOBOX_LOG(5, "iobox::CTimer::JoinSelfStopped", "stopped timer threads still running after %u ms, left to end by themselves",
-                  deadlineMs);
-    }
+    const std::size_t count = running.size();
     for (auto& thread : running) {
         HandOn(std::move(thread));
     }
-    return !late;
+    return count;
 }
 
 void CTimer::Run(const std::shared_ptr<State>& state)

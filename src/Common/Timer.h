@@ -3,6 +3,7 @@
 // the next pause starts only when the callback has returned.
 #include <boost/thread/thread.hpp>
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -29,11 +30,17 @@ public:
     // to JoinSelfStopped). From within the callback the thread cannot join itself: it ends
     // once the callback returns, and is handed on as well.
     bool Stop(uint32_t deadlineMs = kThreadEndDeadlineMs);
+    // Stop in two steps, so that many timers share one deadline: RequestStop ends a pause at
+    // once and lets nothing run after the callback in progress; Join then joins as Stop does,
+    // without a line of its own when the deadline passes (the caller reports).
+    void RequestStop();
+    bool Join(uint32_t deadlineMs);
 
-    // Joins the threads handed on by Stop (but the caller's own): with a deadline of 0 those
-    // that have ended, else all of them within deadlineMs in all, so that no thread still runs
-    // the plug-in's code when Unit returns. False, and reported, when one was still running.
-    static bool JoinSelfStopped(uint32_t deadlineMs);
+    // Joins the threads handed on by Stop and Join (but the caller's own): with a deadline of 0
+    // those that have ended, else all of them within deadlineMs in all, so that no thread still
+    // runs the plug-in's code when Unit returns. Returns how many were still running (they stay
+    // handed on); the caller reports them.
+    static std::size_t JoinSelfStopped(uint32_t deadlineMs);
 
 private:
     // What the thread uses. Shared with it, so that the thread can outlive a timer that is

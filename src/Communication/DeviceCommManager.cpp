@@ -9,6 +9,7 @@ CDeviceCommManager* CDeviceCommManager::Instance() { return LazySingleton<CDevic
 bool CDeviceCommManager::Init()
 {
     auto proxy = std::make_shared<CSPDeviceCommProxy>(kAccessProtocolModbus);
+    CTCPConnMgr::Instance()->Reopen(); // after a Unit, logins are accepted again
     std::lock_guard<std::mutex> lock(m_mutex);
     m_proxies.emplace(kAccessProtocolModbus, std::move(proxy));
     return true;

@@ -126,10 +126,10 @@ TEST(Timer, StopGivesUpAtItsDeadlineAndTheThreadIsJoinedWhenItEnds)
     EXPECT_TRUE(log.HasLine(5, "[iobox::CTimer::Stop]timer thread still running 50 ms after its stop, left to end by itself",
                             "src/Common/Timer.cpp"))
         << log.Dump();
-    CTimer::JoinSelfStopped(0); // only those that have ended: this one is kept
+    EXPECT_EQ(CTimer::JoinSelfStopped(0), 1u); // only those that have ended: this one is kept
     EXPECT_EQ(ThreadCount(), threads + 1);
     release.set_value();
-    EXPECT_TRUE(CTimer::JoinSelfStopped(5000));
+    EXPECT_EQ(CTimer::JoinSelfStopped(5000), 0u);
     EXPECT_EQ(testsupport::ThreadCountSettledAt(threads), threads);
 }
 

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <future>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -12,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "Common/Timer.h"
+#include "Communication/DeviceCommManager.h"
 #include "Communication/ModbusComm/ModbusComm.h"
 #include "Communication/ModbusComm/TCPConnManager/ModbusTCPConn.h"
 #include "Communication/ModbusComm/TCPConnManager/TCPConnMgr.h"
@@ -57,6 +60,7 @@ public:
                 auto* recorder = static_cast<AlarmRecorder*>(self);
                 std::lock_guard<std::mutex> lock(recorder->m_mutex);
                 recorder->m_records.push_back(*info);
+                recorder->m_threads.push_back(std::this_thread::get_id());
             },
             this);
     }
@@ -64,6 +68,11 @@ public:
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_records;
+    }
+    std::vector<std::thread::id> Threads() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_threads;
     }
     bool WaitForCount(std::size_t count) const
     {
@@ -73,6 +82,7 @@ public:
 private:
     mutable std::mutex m_mutex;
     std::vector<ModbusAlarmInfo> m_records;
+    std::vector<std::thread::id> m_threads; // the callback's, one a record
 };
 
 class ModbusConn : public modbustest::PluginFixture {
@@ -314,25 +324,14 @@ TEST_F(ModbusConn, LogoutStopsThePollBeforeItReturns)
     EXPECT_EQ(box.sim->RequestCount(kReadInputs), polls);
 }
 
-TEST_F(ModbusConn, AlarmsOfADeviceNotRecordedYetAreHeldAPollsWorthStatusesNot)
+TEST_F(ModbusConn, AlarmsAndStatusesOfADeviceNotRecordedYetAreDroppedTheNextPollDelivers)
 {
-    // Input 9 is in alarm for the first poll only, input 5 throughout.
-    iobox::sim::SimulatorConfig config;
-    iobox::sim::IOBoxSimulator* sim = nullptr;
-    config.onRequest = [&sim](const iobox::sim::RequestInfo& request) {
-        if (request.function == kReadInputs && sim->RequestCount(kReadInputs) == 2) {
-            sim->SetInput(9, false);
-        }
-    };
-    auto owned = std::make_shared<iobox::sim::IOBoxSimulator>(config);
-    sim = owned.get();
-    ASSERT_TRUE(sim->Start());
-    sim->SetInputs(0b1'0001'0000ull);
-    Box& box = AddDevice(owned);
+    Box& box = AddBox();
+    box.sim->SetInput(5, true);
     m_alarms.Install();
     const int handle = DirectLogin(box);
     ASSERT_GT(handle, 0);
-    // The first poll's alarms are held; the later polls' input 5 is lost, with its line.
+    // Every poll before the guid is recorded drops its alarm, with a line.
     const std::string notFound = "[iobox::CTCPConnMgr::ShowAlarm]ShowAlarm user id not find, user id[" +
                                  std::to_string(handle) + "]";
     ASSERT_TRUE(testsupport::WaitFor([&] { return m_log.CountLine(5, notFound, kMgrSource) >= 2; }, kWait))
@@ -347,13 +346,17 @@ TEST_F(ModbusConn, AlarmsOfADeviceNotRecordedYetAreHeldAPollsWorthStatusesNot)
     EXPECT_TRUE(m_host.deviceManager->StatusNotifications().empty());
     EXPECT_TRUE(m_alarms.Records().empty());
 
+    // Recording the guid calls nothing; the next poll delivers, on its own thread.
     Mgr()->SaveAdamDeviceGuid(handle, {"box-guid", 42});
-    ASSERT_TRUE(m_alarms.WaitForCount(3));
+    ASSERT_TRUE(m_alarms.WaitForCount(2));
     const auto records = m_alarms.Records();
-    for (std::size_t i = 0; i < records.size(); ++i) {
-        EXPECT_EQ(records[i].address, handle);
-        EXPECT_EQ(records[i].guid, "box-guid");
-        EXPECT_EQ(records[i].point, i == 1 ? 9 : 5) << i;
+    for (const auto& record : records) {
+        EXPECT_EQ(record.address, handle);
+        EXPECT_EQ(record.guid, "box-guid");
+        EXPECT_EQ(record.point, 5);
+    }
+    for (const auto& thread : m_alarms.Threads()) {
+        EXPECT_NE(thread, std::this_thread::get_id());
     }
     Mgr()->ReportDeviceStatus(conn.get(), 2);
     ASSERT_EQ(m_host.deviceManager->StatusNotifications().size(), 1u);
@@ -367,10 +370,15 @@ TEST_F(ModbusConn, AHostLoggingOutFromInsideTheStatusNotificationEndsThePollSafe
     ASSERT_TRUE(Login(box));
     const int handle = Handle(box); // no reference kept: a poll on a freed connection shows
     // On the poll's thread, inside the notification that the box is back; the poll goes on
-    // to read the inputs once the notification returns.
+    // to read the inputs once the notification returns, which Unit waits for.
     std::atomic<int> loggedOut{0};
+    std::atomic<bool> returned{false};
     m_host.deviceManager->SetStatusObserver([&](const OstraPlatform::CDeviceManager::StatusRecord& record) {
-        loggedOut += record.statusCode == 0x8017 && Logout(box) ? 1 : 0;
+        if (record.statusCode == 0x8017 && Logout(box)) {
+            ++loggedOut;
+            std::this_thread::sleep_for(milliseconds(300));
+            returned = true;
+        }
     });
     ASSERT_TRUE(box.sim->RefuseNew(true));
     box.sim->DropAll();
@@ -378,8 +386,94 @@ TEST_F(ModbusConn, AHostLoggingOutFromInsideTheStatusNotificationEndsThePollSafe
     ASSERT_TRUE(box.sim->RefuseNew(false));
     ASSERT_TRUE(testsupport::WaitFor([&] { return loggedOut.load() == 1; }, kWait)) << m_log.Dump();
     EXPECT_FALSE(Mgr()->GetConn(handle));
+    Mgr()->Shutdown();
+    EXPECT_TRUE(returned.load());
     EXPECT_TRUE(box.sim->WaitForConnections(0, kWait));
     m_host.deviceManager->SetStatusObserver(nullptr);
+}
+
+TEST_F(ModbusConn, UnitWaitsForAllPollsStuckInTheHostAgainstOneDeadline)
+{
+    constexpr int kBoxes = 3;
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<int> stuck{0};
+    struct Stuck {
+        std::shared_future<void>* released;
+        std::atomic<int>* count;
+    } context{&released, &stuck};
+    Mgr()->SetAlarmCallback(
+        [](ModbusAlarmInfo*, void* data) {
+            auto* c = static_cast<Stuck*>(data);
+            ++*c->count;
+            c->released->wait_for(std::chrono::seconds(10));
+        },
+        &context);
+    for (int i = 0; i < kBoxes; ++i) {
+        Box& box = AddBox();
+        box.sim->SetInput(1, true);
+        const int handle = DirectLogin(box);
+        ASSERT_GT(handle, 0);
+        Mgr()->SaveAdamDeviceGuid(handle, {"box-" + std::to_string(i), i});
+    }
+    ASSERT_TRUE(testsupport::WaitFor([&] { return stuck.load() == kBoxes; }, kWait));
+
+    const auto begin = std::chrono::steady_clock::now();
+    Mgr()->Shutdown();
+    const auto took = std::chrono::steady_clock::now() - begin;
+    release.set_value();
+    EXPECT_GE(took, milliseconds(iobox::kThreadEndDeadlineMs - 200)); // the deadline, not one per poll
+    EXPECT_LT(took, milliseconds(iobox::kThreadEndDeadlineMs + 500));
+    const auto lines = m_log.WithFormat("[%s]waited %lld ms: %d poll threads and %d logins or logouts still running, "
+                                        "left to end by themselves[%s(%d)]");
+    ASSERT_EQ(lines.size(), 1u) << m_log.Dump();
+    EXPECT_EQ(lines[0].level, 5);
+    EXPECT_NE(lines[0].text.find(": 3 poll threads and 0 logins"), std::string::npos) << lines[0].text;
+    EXPECT_EQ(iobox::CTimer::JoinSelfStopped(5000), 0u);
+    m_direct.clear();
+}
+
+TEST_F(ModbusConn, ALoginUnderWayAtUnitEndsRefusedAndNoneIsAcceptedUntilInit)
+{
+    auto timing = modbustest::ShortTiming();
+    timing.connectSettleMs = 10000; // the login is still settling when Unit comes
+    Mgr()->SetTiming(timing);
+    Box& box = AddBox();
+    int handle = 0;
+    std::thread login([&] { handle = Mgr()->RequestLogin(modbustest::Loopback(box.sim->Port()), 12, 6, 1, 0); });
+    ASSERT_TRUE(box.sim->WaitForConnections(1, kWait));
+    Mgr()->Shutdown();
+    // Refused with its one line before Unit returned; nothing of it after.
+    EXPECT_EQ(m_log.CountFormat("[%s]RequestLogin network,Init err,ip[%s], port[%d][%s(%d)]"), 1u) << m_log.Dump();
+    login.join();
+    EXPECT_EQ(handle, -1);
+    m_log.Clear();
+    EXPECT_TRUE(box.sim->WaitForConnections(0, kWait));
+    std::this_thread::sleep_for(milliseconds(300));
+    EXPECT_EQ(box.sim->RequestCount(kReadInputs), 0u);
+    EXPECT_TRUE(m_log.Lines().empty()) << m_log.Dump();
+
+    // A login that reaches the manager after Unit connects nowhere; Init accepts logins again.
+    EXPECT_EQ(DirectLogin(box), -1);
+    EXPECT_EQ(box.sim->TotalConnections(), 1u);
+    ASSERT_TRUE(iobox::CDeviceCommManager::Instance()->Init());
+    Mgr()->SetTiming(modbustest::ShortTiming());
+    EXPECT_GT(DirectLogin(box), 0);
+}
+
+TEST_F(ModbusConn, TheHostsLoginConnectsWithTenSecondTimeOutsWithoutTls)
+{
+    Box& box = AddBox();
+    ASSERT_TRUE(Login(box));
+    const auto conn = Conn(box);
+    ASSERT_NE(conn, nullptr);
+    const auto& param = conn->Param();
+    EXPECT_EQ(param.ip, "127.0.0.1");
+    EXPECT_EQ(param.port, box.sim->Port());
+    EXPECT_FALSE(param.tls);
+    EXPECT_EQ(param.connectTimeoutMs, 10000u);
+    EXPECT_EQ(param.sendTimeoutMs, 10000u);
+    EXPECT_EQ(param.receiveTimeoutMs, 10000u);
 }
 
 TEST_F(ModbusConn, WithoutACallbackAlarmsAreDroppedSilently)

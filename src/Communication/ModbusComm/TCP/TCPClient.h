@@ -67,6 +67,8 @@ public:
     // (connect, drain, reply, read, write) and makes every later operation fail. For a client
     // that is about to be removed.
     void Abort();
+    // Whether Abort was called: what fails after it is not the device's doing.
+    bool Aborted() const;
 
     // What a drain discards at most. A Modbus TCP reply is at most 260 bytes; what the drain
     // legitimately meets are replies left unread by send-only requests (12 bytes each) or

@@ -95,12 +95,24 @@ void CModbusTCPConn::StartPolling()
     // next login or logout, and when the manager goes). Every other Stop comes from a thread
     // that holds its own reference and joins the timer thread, which has let go by then.
     std::weak_ptr<CModbusTCPConn> self = weak_from_this();
+    // Under the stop lock: a stop requested before (Unit while the login was on its way) starts
+    // nothing, one requested after finds the timer.
+    std::lock_guard<std::mutex> lock(m_stopMutex);
+    if (m_stopping) {
+        return;
+    }
     m_timer = std::make_shared<CTimer>([self]() {
         if (const auto conn = self.lock()) {
             conn->OnPollTimer();
         }
     });
     m_timer->Start(m_timing.pollPeriodMs, true);
+}
+
+std::shared_ptr<CTimer> CModbusTCPConn::Timer()
+{
+    std::lock_guard<std::mutex> lock(m_stopMutex);
+    return m_timer;
 }
 
 bool CModbusTCPConn::Connect()
@@ -380,19 +392,40 @@ bool CModbusTCPConn::GetAlarmOutputChannels(std::vector<std::shared_ptr<dam::CAl
 
 bool CModbusTCPConn::Stop()
 {
-    {
-        std::lock_guard<std::mutex> lock(m_stopMutex);
-        m_stopping = true;
-    }
-    m_stopWake.notify_all();
-    // The poll may be waiting for the device (an exchange, a drain, a connect): cut that short
-    // first, without the turn or the client's lock, so that the join below is at once.
-    m_client->Abort();
-    if (m_timer && !m_timer->Stop()) {
+    RequestStop();
+    const auto timer = Timer();
+    if (timer && !timer->Stop()) {
         // The poll is stuck past the deadline and may hold the client's exchange lock, which
         // Disconnect would wait for. The poll holds the connection while it runs, so the
         // client goes when the poll lets go of it (this destructor's Stop).
         return false;
+    }
+    m_client->Disconnect();
+    return true;
+}
+
+void CModbusTCPConn::RequestStop()
+{
+    std::shared_ptr<CTimer> timer;
+    {
+        std::lock_guard<std::mutex> lock(m_stopMutex);
+        m_stopping = true;
+        timer = m_timer;
+    }
+    m_stopWake.notify_all();
+    // The poll may be waiting for the device (an exchange, a drain, a connect): cut that short
+    // first, without the turn or the client's lock, so that the join is at once.
+    m_client->Abort();
+    if (timer) {
+        timer->RequestStop();
+    }
+}
+
+bool CModbusTCPConn::FinishStop(uint32_t deadlineMs)
+{
+    const auto timer = Timer();
+    if (timer && !timer->Join(deadlineMs)) {
+        return false; // as in Stop
     }
     m_client->Disconnect();
     return true;

@@ -40,6 +40,8 @@ public:
     CModbusTCPConn(const CModbusTCPConn&) = delete;
     CModbusTCPConn& operator=(const CModbusTCPConn&) = delete;
 
+    // What the client connects with; set by Open, read-only afterwards.
+    const Marl::Net::TcpConnectParam& Param() const { return m_param; }
     // Connects and starts polling (first poll at once on the timer thread). Once per object.
     bool Init(const Marl::Net::TcpConnectParam& param, int inputNum, int outputNum, int inputType, int companyType);
     // Init in two steps, so that the manager can register the connection before its first
@@ -63,10 +65,16 @@ public:
     // poll itself (a host that logs out from inside a notification) the thread is not joined
     // but ends once the poll returns. False when the poll was still running at the deadline.
     bool Stop();
+    // Stop in two steps, so that Unit stops every connection first and then waits for all of
+    // them against one deadline. RequestStop also ends a connect or settle of Open in progress
+    // (on another thread); FinishStop reports nothing when the deadline passes.
+    void RequestStop();
+    bool FinishStop(uint32_t deadlineMs);
 
 private:
     class Turn;
     bool Connect();
+    std::shared_ptr<CTimer> Timer(); // set once by StartPolling
     // Waits the settle time after a connect; false when a stop ended the wait.
     bool Settle();
     bool CheckConnection();
@@ -93,7 +101,7 @@ private:
     Marl::Net::TcpConnectParam m_param;
     std::shared_ptr<TcpClientHandle> m_client;
     std::atomic<uint64_t> m_lastActivity{0}; // m_timing.tick milliseconds
-    std::shared_ptr<CTimer> m_timer;
+    std::shared_ptr<CTimer> m_timer; // guarded by m_stopMutex
     // Set by Init before the timer thread starts and before the manager publishes the
     // connection; read-only afterwards.
     int m_inputNum = 12;
@@ -106,7 +114,7 @@ private:
     const ModbusTiming m_timing;
     // Set by Stop; a poll that sees it ends, a settle wait ends at once.
     std::atomic<bool> m_stopping{false};
-    std::mutex m_stopMutex; // orders m_stopping with the settle wait
+    std::mutex m_stopMutex; // orders m_stopping with the settle wait and the timer's start
     std::condition_variable m_stopWake;
     // The exchange turn (a mutex with a bounded wait; std::timed_mutex's clock-based lock is
     // invisible to the thread sanitizer here).

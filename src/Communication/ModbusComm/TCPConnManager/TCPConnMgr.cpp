@@ -65,44 +65,108 @@ private:
 
 void CTCPConnMgr::Shutdown()
 {
-    static const char* const kFunc = "iobox::CTCPConnMgr::Shutdown";
     using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(kThreadEndDeadlineMs);
-    // Bounded by the deadline: a round ends with every connection seen logged out, and a login
-    // or logout on another thread is waited for (a poll's own logout from inside a notification
-    // takes its connection out of the table before it hands its thread on).
-    for (;;) {
-        std::vector<int> handles;
-        {
-            std::lock_guard<std::mutex> lock(m_connMutex);
-            for (const auto& entry : m_conns) {
-                handles.push_back(entry.first);
+    const auto begin = Clock::now();
+    const auto deadline = begin + std::chrono::milliseconds(kThreadEndDeadlineMs);
+    const auto msLeft = [&deadline] {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        return static_cast<uint32_t>(std::max<long long>(left, 0));
+    };
+    // First every connection and every login under way is told to stop, so that their waits
+    // (a connect, a settle, an exchange, a pause) end together; then all are waited for.
+    std::vector<std::shared_ptr<CModbusTCPConn>> conns;
+    std::vector<std::shared_ptr<CModbusTCPConn>> opening;
+    {
+        std::lock_guard<std::mutex> lock(m_connMutex);
+        m_closed = true;
+        ++m_shutdowns;
+        conns.reserve(m_conns.size());
+        for (auto& entry : m_conns) {
+            conns.push_back(std::move(entry.second));
+        }
+        m_conns.clear();
+        m_handles.clear();
+        m_connCount.store(0);
+        for (const auto& entry : m_opening) {
+            if (auto conn = entry.second.lock()) {
+                opening.push_back(std::move(conn));
             }
         }
-        for (const int handle : handles) {
-            Logout(handle);
-        }
-        bool idle = false;
-        {
-            std::unique_lock<std::mutex> lock(m_busyMutex);
-            idle = m_idle.wait_until(lock, deadline, [this] { return m_busy.load() == 0; });
-        }
-        if (!idle) {
-            IOBOX_LOG(5, kFunc, "a login or logout still under way after %u ms, left to end by itself",
-                      kThreadEndDeadlineMs);
-            break;
-        }
-        if (m_connCount.load() == 0) {
-            break;
-        }
-        if (Clock::now() >= deadline) {
-            IOBOX_LOG(5, kFunc, "connections still logged in after %u ms, left running", kThreadEndDeadlineMs);
-            break;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_recordMutex);
+        m_records.clear();
+    }
+    for (const auto& conn : conns) {
+        if (conn) {
+            conn->RequestStop();
         }
     }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    CTimer::JoinSelfStopped(static_cast<uint32_t>(std::max<long long>(left, 1)));
+    for (const auto& conn : opening) {
+        conn->RequestStop();
+    }
+    opening.clear(); // the logins end refused and release them
+    for (const auto& conn : conns) {
+        if (conn) {
+            conn->FinishStop(msLeft()); // a poll still running is handed on and counted below
+        }
+    }
+    conns.clear(); // a connection whose poll still runs goes when the poll lets go of it
+    bool idle = false;
+    {
+        std::unique_lock<std::mutex> lock(m_busyMutex);
+        idle = m_idle.wait_until(lock, deadline, [this] { return m_busy.load() == 0; });
+    }
+    const std::size_t threads = CTimer::JoinSelfStopped(msLeft());
+    if (threads > 0 || !idle) {
+        const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begin).count();
+        IOBOX_LOG(5, "iobox::CTCPConnMgr::Shutdown",
+                  "waited %lld ms: %d poll threads and %d logins or logouts still running, left to end by themselves",
+                  static_cast<long long>(waited), static_cast<int>(threads), m_busy.load());
+    }
 }
+
+void CTCPConnMgr::Reopen()
+{
+    std::lock_guard<std::mutex> lock(m_connMutex);
+    m_closed = false;
+}
+
+bool CTCPConnMgr::ShutDownSince(uint64_t shutdowns)
+{
+    std::lock_guard<std::mutex> lock(m_connMutex);
+    return m_closed || m_shutdowns != shutdowns;
+}
+
+// A connection between its creation and its registration, known to Shutdown so that it can be
+// cut short there.
+class CTCPConnMgr::Opening {
+public:
+    Opening(CTCPConnMgr& manager, const std::shared_ptr<CModbusTCPConn>& conn) : m_manager(manager), m_key(conn.get())
+    {
+        std::lock_guard<std::mutex> lock(m_manager.m_connMutex);
+        m_shutdowns = m_manager.m_shutdowns;
+        m_refused = m_manager.m_closed;
+        if (!m_refused) {
+            m_manager.m_opening[m_key] = conn;
+        }
+    }
+    ~Opening()
+    {
+        std::lock_guard<std::mutex> lock(m_manager.m_connMutex);
+        m_manager.m_opening.erase(m_key);
+    }
+    Opening(const Opening&) = delete;
+    Opening& operator=(const Opening&) = delete;
+    bool Refused() const { return m_refused; }
+    uint64_t Shutdowns() const { return m_shutdowns; }
+
+private:
+    CTCPConnMgr& m_manager;
+    const CModbusTCPConn* m_key;
+    uint64_t m_shutdowns = 0;
+    bool m_refused = false;
+};
 
 int CTCPConnMgr::RequestLogin(const Marl::Net::TcpConnectParam& param, int inputNum, int outputNum, int inputType,
                               int companyType)
@@ -113,42 +177,60 @@ int CTCPConnMgr::RequestLogin(const Marl::Net::TcpConnectParam& param, int input
                   param.ip.c_str(), static_cast<int>(param.port));
         return -1;
     }
-    std::shared_ptr<CModbusTCPConn> conn;
-    try {
-        conn = std::make_shared<CModbusTCPConn>(GetTiming());
-        if (!conn->Open(param, inputNum, outputNum, inputType, companyType)) {
-            conn.reset(); // removes its client as it goes
-        }
-    } catch (const std::exception&) {
-        conn.reset(); // out of memory: as a failed Init
-    }
-    if (!conn) {
+    // A login that Unit overtakes ends refused, as a failed connect, with this one line: its
+    // connection was stopped, or never opened, and no poll of it runs.
+    const auto initFailed = [&param] {
         IOBOX_LOG(5, "iobox::CTCPConnMgr::RequestLogin", "RequestLogin network,Init err,ip[%s], port[%d]",
                   param.ip.c_str(), static_cast<int>(param.port));
         return -1;
+    };
+    std::shared_ptr<CModbusTCPConn> conn;
+    int handle = -1;
+    uint64_t shutdowns = 0;
+    try {
+        conn = std::make_shared<CModbusTCPConn>(GetTiming());
+        const Opening opening(*this, conn);
+        if (opening.Refused() || !conn->Open(param, inputNum, outputNum, inputType, companyType)) {
+            return initFailed(); // the connection removes its client as it goes
+        }
+        shutdowns = opening.Shutdowns();
+        handle = Register(conn, shutdowns);
+        if (handle < 0 && ShutDownSince(shutdowns)) {
+            return initFailed();
+        }
+    } catch (const std::exception&) {
+        return initFailed(); // out of memory
     }
-    const int handle = Register(conn);
     if (handle < 0) {
         IOBOX_LOG(5, "iobox::CTCPConnMgr::RequestLogin", "RequestLogin no free handle, ip[%s], port[%d]",
                   param.ip.c_str(), static_cast<int>(param.port));
         return -1;
+    }
+    {
+        // A record that a login overtaken by Unit saved after its connection was taken away.
+        std::lock_guard<std::mutex> lock(m_recordMutex);
+        m_records.erase(handle);
     }
     // Registered before its first poll, so that the poll's alarms find their handle.
     try {
         conn->StartPolling();
     } catch (const std::exception&) {
         Logout(handle); // no memory for the timer: as a failed Init
-        IOBOX_LOG(5, "iobox::CTCPConnMgr::RequestLogin", "RequestLogin network,Init err,ip[%s], port[%d]",
-                  param.ip.c_str(), static_cast<int>(param.port));
-        return -1;
+        return initFailed();
+    }
+    if (ShutDownSince(shutdowns)) {
+        return initFailed(); // Unit took the connection meanwhile and stopped it
     }
     CTimer::JoinSelfStopped(0);
     return handle;
 }
 
-int CTCPConnMgr::Register(const std::shared_ptr<CModbusTCPConn>& conn)
+int CTCPConnMgr::Register(const std::shared_ptr<CModbusTCPConn>& conn, uint64_t shutdowns)
 {
     std::lock_guard<std::mutex> lock(m_connMutex);
+    if (m_closed || m_shutdowns != shutdowns) {
+        return -1;
+    }
     // A handle still in use after the wrap-around is skipped: handing it out again would give
     // the caller another device's connection.
     for (int tries = 0; tries < kLastHandle; ++tries) {
@@ -184,18 +266,9 @@ bool CTCPConnMgr::Logout(int handle)
         return false;
     }
     conn->Stop();
-    std::size_t unrecorded = 0;
     {
         std::lock_guard<std::mutex> lock(m_recordMutex);
         m_records.erase(handle);
-        const auto held = m_held.find(handle);
-        if (held != m_held.end()) {
-            unrecorded = held->second.delivering ? 0 : held->second.alarms.size();
-            m_held.erase(held);
-        }
-    }
-    for (std::size_t i = 0; i < unrecorded; ++i) {
-        IOBOX_LOG(5, "iobox::CTCPConnMgr::ShowAlarm", "ShowAlarm user id not find, user id[%d]", handle);
     }
     CTimer::JoinSelfStopped(0);
     return true;
@@ -207,45 +280,8 @@ void CTCPConnMgr::SaveAdamDeviceGuid(int handle, const DeviceGuidInfo& info)
         IOBOX_LOG(5, "iobox::CTCPConnMgr::SaveAdamDeviceGuid", "SaveAdamDeviceGuid guid is empty, user id[%d]", handle);
         return;
     }
-    {
-        std::lock_guard<std::mutex> lock(m_recordMutex);
-        m_records[handle] = info;
-        const auto held = m_held.find(handle);
-        if (held == m_held.end() || held->second.delivering) {
-            return;
-        }
-        held->second.delivering = true;
-    }
-    DeliverHeld(handle);
-}
-
-void CTCPConnMgr::DeliverHeld(int handle)
-{
-    for (;;) {
-        std::vector<ModbusAlarmInfo> batch;
-        {
-            std::lock_guard<std::mutex> lock(m_recordMutex);
-            const auto held = m_held.find(handle);
-            const auto record = m_records.find(handle);
-            if (held == m_held.end()) {
-                return; // logged out meanwhile
-            }
-            if (held->second.alarms.empty() || record == m_records.end()) {
-                m_held.erase(held); // from now on the poll delivers its alarms itself
-                return;
-            }
-            batch.swap(held->second.alarms);
-            for (auto& alarm : batch) {
-                alarm.guid = record->second.guid;
-            }
-        }
-        const AlarmCallback callback = m_callback.load();
-        for (auto& alarm : batch) {
-            if (callback != nullptr) {
-                callback(&alarm, m_userData.load());
-            }
-        }
-    }
+    std::lock_guard<std::mutex> lock(m_recordMutex);
+    m_records[handle] = info;
 }
 
 std::shared_ptr<CModbusTCPConn> CTCPConnMgr::GetConn(int handle)
@@ -279,35 +315,22 @@ void CTCPConnMgr::ShowAlarm(CModbusTCPConn* conn, ModbusAlarmInfo* info)
         return; // already logged out
     }
     info->address = handle;
-    bool deliver = false;
-    bool lost = false;
+    bool recorded = false;
     {
         std::lock_guard<std::mutex> lock(m_recordMutex);
         const auto record = m_records.find(handle);
         if (record != m_records.end()) {
             info->guid = record->second.guid;
-            const auto held = m_held.find(handle);
-            if (held == m_held.end()) {
-                deliver = true;
-            } else {
-                held->second.alarms.push_back(*info); // behind the held alarms being delivered
-            }
-        } else {
-            auto& held = m_held[handle].alarms;
-            const bool samePoint = std::any_of(held.begin(), held.end(),
-                                               [info](const ModbusAlarmInfo& h) { return h.point == info->point; });
-            // A poll's worth is held at most: a second alarm of the same input is lost.
-            lost = samePoint;
-            if (!samePoint) {
-                held.push_back(*info);
-            }
+            recorded = true;
         }
     }
-    if (deliver) {
-        callback(info, m_userData.load());
-    } else if (lost) {
+    if (!recorded) {
+        // The login has not recorded the device yet (its first poll); the input, if still in
+        // alarm, is reported again at the next poll.
         IOBOX_LOG(5, "iobox::CTCPConnMgr::ShowAlarm", "ShowAlarm user id not find, user id[%d]", handle);
+        return;
     }
+    callback(info, m_userData.load());
 }
 
 void CTCPConnMgr::ReportDeviceStatus(CModbusTCPConn* conn, int status)

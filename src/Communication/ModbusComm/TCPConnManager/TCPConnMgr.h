@@ -1,6 +1,7 @@
 #pragma once
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -27,20 +28,23 @@ public:
     // Connects and starts polling a new connection; its handle (>= 1) or -1.
     int RequestLogin(const Marl::Net::TcpConnectParam& param, int inputNum, int outputNum, int inputType,
                      int companyType);
-    // Records the device's guid; alarms held for the handle until now are delivered.
+    // Records the device's guid; from then on the handle's alarms reach the callback.
     void SaveAdamDeviceGuid(int handle, const DeviceGuidInfo& info);
     std::shared_ptr<CModbusTCPConn> GetConn(int handle);
     // Removes the connection and stops its polling before returning.
     bool Logout(int handle);
-    // Logs every connection out and joins the threads of those stopped from their own poll,
-    // so that no poll thread runs when it returns; each wait bounded and reported when
-    // exceeded. The manager stays usable: a host may Init again.
+    // Unit: refuses logins from now on, stops every connection and every login under way, then
+    // joins their poll threads and those that logouts from inside a poll handed on, all within
+    // one deadline, so that nothing of them runs when it returns; what is still running then
+    // (a poll stuck in a host call) is reported and left to end by itself.
     void Shutdown();
+    // Init after Unit: logins are accepted again.
+    void Reopen();
     void SetAlarmCallback(AlarmCallback callback, void* userData);
     AlarmCallback GetAlarmCallback() const { return m_callback.load(); }
     void* GetAlarmUserData() const { return m_userData.load(); }
-    // Called from a connection's poll thread for an input in alarm. Held while the device's
-    // guid is not recorded yet.
+    // Called from a connection's poll thread for an input in alarm. Dropped, with a line,
+    // while the device's guid is not recorded yet: the next poll reports the input again.
     void ShowAlarm(CModbusTCPConn* conn, ModbusAlarmInfo* info);
     // Called from a connection's poll thread: 1 back online, 2 offline.
     void ReportDeviceStatus(CModbusTCPConn* conn, int status);
@@ -65,26 +69,21 @@ private:
     CTCPConnMgr();
     // Handle of the connection, -1 when it is not registered (under the connection lock).
     int FindHandle(const CModbusTCPConn* conn);
-    // Registers the connection under the next free handle; -1 when every handle is taken.
-    int Register(const std::shared_ptr<CModbusTCPConn>& conn);
-    // Hands the alarms held for the handle to the callback, in order, outside the locks.
-    void DeliverHeld(int handle);
+    class Opening;
+    // Registers the connection under the next free handle; -1 when every handle is taken or
+    // Unit came after the login began (shutdowns counted then).
+    int Register(const std::shared_ptr<CModbusTCPConn>& conn, uint64_t shutdowns);
+    bool ShutDownSince(uint64_t shutdowns);
 
     std::map<int, std::shared_ptr<CModbusTCPConn>> m_conns;
     // The same entries by connection: every alarm of every poll asks for its connection's
     // handle, which a walk of m_conns would make cost as much as there are connections.
     std::unordered_map<const CModbusTCPConn*, int> m_handles;
+    std::unordered_map<const CModbusTCPConn*, std::weak_ptr<CModbusTCPConn>> m_opening; // under m_connMutex
+    bool m_closed = false;       // from Shutdown to Reopen; under m_connMutex
+    uint64_t m_shutdowns = 0;    // under m_connMutex
     std::unordered_map<int, DeviceGuidInfo> m_records; // looked up for every alarm
-    // Alarms of a connection whose device record is not saved yet: its first poll runs while
-    // the login is on its way to SaveAdamDeviceGuid. At most one per input, a poll's worth;
-    // SaveAdamDeviceGuid delivers them, and while it does the poll's own alarms queue behind
-    // them, so that a device's alarms reach the callback in the order they were raised.
-    struct HeldAlarms {
-        std::vector<ModbusAlarmInfo> alarms;
-        bool delivering = false; // the record exists and a thread is delivering
-    };
-    std::unordered_map<int, HeldAlarms> m_held;
-    std::mutex m_recordMutex; // guards m_records and m_held
+    std::mutex m_recordMutex; // guards m_records
     int m_lastHandle = 0;
     std::mutex m_connMutex;
     std::atomic<std::size_t> m_connCount{0}; // m_conns.size(), readable without the lock

@@ -455,6 +455,8 @@ void CTCPClient::Abort()
 
 bool CTCPClient::IsConnected() const { return m_data && m_data->connected; }
 
+bool CTCPClient::Aborted() const { return m_data && m_data->aborted; }
+
 int CTCPClient::SendDataNoReceive(const std::string& data, bool drainFirst)
 {
     return Serialised("Marl::Net::CTCPClient::SendDataNoReceive",

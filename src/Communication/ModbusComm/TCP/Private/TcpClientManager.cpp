@@ -32,6 +32,9 @@ int CTcpClientManager::Connect(const TcpConnectParam& param, const ClientCreated
             m_clients[clientId] = client;
             return clientId;
         }
+        if (client->Aborted()) {
+            return -1; // cut short by a stop, which the client does not log either
+        }
     } catch (const std::exception&) {
         // Out of memory: reported as a failed connect below.
     }
