@@ -45,11 +45,12 @@ struct Options {
     bool anchorMode = false;
     int port = 0;          // anchor mode: the simulator's port
     int futexSlots = -1;   // -1: the kernel's default futex hash; else its size (0: the global one)
+    bool unit = false;     // end with Unit's shutdown of the connections instead of logouts
 };
 
 const char* const kUsage =
     "usage: bench_scale --sim PATH [--devices N] [--window S] [--settle S] [--login-threads N]\n"
-    "                   [--alarms N] [--no-anchor] [--futex-slots N]\n"
+    "                   [--alarms N] [--no-anchor] [--futex-slots N] [--unit]\n"
     "       bench_scale --anchor --port P [--devices N] [--window S] [--settle S] (used internally)\n";
 
 bool ParseOptions(int argc, char** argv, Options& o)
@@ -62,6 +63,10 @@ bool ParseOptions(int argc, char** argv, Options& o)
         }
         if (name == "--anchor") {
             o.anchorMode = true;
+            continue;
+        }
+        if (name == "--unit") {
+            o.unit = true;
             continue;
         }
         if (i + 1 >= argc) {
@@ -138,6 +143,7 @@ struct Result {
     long eventsRaised = 0;    // whole run: alarms that reached the event pipeline
     double rssPerDeviceKiB = 0;
     double cpuPercent = 0;    // of one core, whole process, over the window
+    double unitMs = -1;       // --unit: how long Unit's shutdown of the connections took
     double workerCpuPercent = 0; // the part the event worker thread used
     double kernelCpuPercent = 0; // the part spent in the kernel
     int descriptors = 0;
@@ -404,9 +410,13 @@ Result RunOurs(const Options& o, int simPort, long& errorLines)
     const Window w = MeasureWindow(o);
     FillProcessFigures(r, w, baseline, o.devices);
 
-    // Log out from as many threads as logged in.
+    // Log out from as many threads as logged in, or leave every device to Unit.
     nextDevice = 0;
-    {
+    if (o.unit) {
+        const double unitStart = bench::NowMs();
+        manager->Shutdown();
+        r.unitMs = bench::NowMs() - unitStart;
+    } else {
         std::vector<std::thread> loggers;
         for (int t = 0; t < o.loginThreads; ++t) {
             loggers.emplace_back([&]() {
@@ -556,6 +566,9 @@ int main(int argc, char** argv)
     both("  of which the event worker thread", bench::Format("%.3f", ours.workerCpuPercent), "-", "", "", "");
     both("CPU per device, us per second", bench::Format("%.2f", ours.cpuPercent * 1e4 / ours.devices),
          haveAnchor ? bench::Format("%.2f", anchor.cpuPercent * 1e4 / anchor.devices) : "-", "", "", "");
+    if (ours.unitMs >= 0) {
+        both("Unit with every device logged in, ms", bench::Format("%.1f", ours.unitMs), "-", "", "", "");
+    }
     both("open descriptors / highest number", bench::Format("%d / %d", ours.descriptors, ours.highestDescriptor),
          haveAnchor ? bench::Format("%d / %d", anchor.descriptors, anchor.highestDescriptor) : "-", "", "", "");
     both("threads", bench::Format("%d", ours.threads), haveAnchor ? bench::Format("%d", anchor.threads) : "-", "", "", "");
