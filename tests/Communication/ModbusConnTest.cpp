@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <future>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -429,6 +430,7 @@ TEST_F(ModbusConn, UnitWaitsForAllPollsStuckInTheHostAgainstOneDeadline)
     ASSERT_EQ(lines.size(), 1u) << m_log.Dump();
     EXPECT_EQ(lines[0].level, 5);
     EXPECT_NE(lines[0].text.find(": 4 poll threads and 0 logins"), std::string::npos) << lines[0].text;
+    std::cout << lines[0].text << '\n';
     EXPECT_EQ(iobox::CTimer::JoinSelfStopped(5000), 0u);
     m_direct.clear();
 }
