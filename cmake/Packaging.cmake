@@ -57,6 +57,8 @@ set_property(TARGET iobox_core iobox.d PROPERTY MSVC_DEBUG_INFORMATION_FORMAT Em
 target_link_options(iobox.d PRIVATE "$<$<CONFIG:Release>:LINKER:/DEBUG,/OPT:REF,/OPT:ICF,/pdbaltpath:%_PDB%>")
 install(FILES $<TARGET_PDB_FILE:iobox.d> DESTINATION . COMPONENT plugin)
 list(APPEND IOBOX_PACKAGE_CONTENTS "iobox.d.pdb|its debug information (a PDB, for a debugger or a crash dump)")
+install(TARGETS iobox-check RUNTIME DESTINATION . COMPONENT plugin)
+list(APPEND IOBOX_PACKAGE_CONTENTS "iobox-check.exe|checks that the host's DLLs have what iobox.d.dll imports")
 
 list(APPEND IOBOX_PACKAGE_CONTENTS
   "README.txt|this file"
