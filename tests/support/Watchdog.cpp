@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -50,9 +52,81 @@ class PhaseTracker : public ::testing::EmptyTestEventListener {
 
 #ifdef _WIN32
 
+// winedbg attaches through a thread it starts in this process, and a new thread first takes the
+// loader lock: while another thread holds that lock (a DllMain, a static destructor at unload, a
+// thread's start or end that waits) the debugger never prints. So its wait ends well inside the
+// margin before CTest's time-out, and the threads are then listed from here.
+constexpr DWORD kDebuggerWaitMs = 10000;
+
+struct Module {
+    std::uintptr_t begin;
+    std::uintptr_t end;
+    std::string name;
+};
+
+// Read from the process's module list, without the loader lock.
+std::vector<Module> LoadedModules()
+{
+    std::vector<Module> modules;
+    HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return modules;
+    }
+    MODULEENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Module32First(snapshot, &entry); more; more = ::Module32Next(snapshot, &entry)) {
+        const auto begin = reinterpret_cast<std::uintptr_t>(entry.modBaseAddr);
+        modules.push_back({begin, begin + entry.modBaseSize, entry.szModule});
+    }
+    ::CloseHandle(snapshot);
+    return modules;
+}
+
+// Each thread's instruction pointer and the words of its stack that point into a module (its
+// return addresses among them, with stale ones), as module+offset: llvm-symbolizer
+// --relative-address --obj=<module> <offset> names them from the module's PDB.
+void ListThreadsHere(const std::vector<DWORD>& threads)
+{
+    const std::vector<Module> modules = LoadedModules();
+    const auto print = [&modules](const char* label, std::uintptr_t address) {
+        for (const Module& m : modules) {
+            if (address >= m.begin && address < m.end) {
+                std::fprintf(stderr, "  %s %s+0x%llx\n", label, m.name.c_str(),
+                             static_cast<unsigned long long>(address - m.begin));
+                return true;
+            }
+        }
+        return false;
+    };
+    for (const DWORD id : threads) {
+        HANDLE thread = id == ::GetCurrentThreadId()
+                            ? nullptr
+                            : ::OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE, id);
+        if (thread == nullptr) {
+            continue;
+        }
+        std::fprintf(stderr, "thread 0x%lx\n", id);
+        CONTEXT context{};
+        context.ContextFlags = CONTEXT_CONTROL;
+        if (::SuspendThread(thread) != static_cast<DWORD>(-1) && ::GetThreadContext(thread, &context)) {
+            print("at", context.Rip);
+            const auto* stack = reinterpret_cast<const std::uintptr_t*>(context.Rsp);
+            for (int i = 0, shown = 0; i < 8192 && shown < 40; ++i) {
+                std::uintptr_t word = 0;
+                if (!::ReadProcessMemory(::GetCurrentProcess(), stack + i, &word, sizeof word, nullptr)) {
+                    break; // the end of the stack
+                }
+                shown += print("stack", word) ? 1 : 0;
+            }
+        }
+        ::ResumeThread(thread);
+        ::CloseHandle(thread);
+    }
+}
+
 // Under Wine its debugger attaches to the process and prints the stack of each of its threads
 // (function names and lines from the program's DWARF or PDB debug information). Real Windows
-// has no winedbg: the dump is then skipped and says so.
+// has no winedbg: the threads are then listed from here.
 void DumpThreads()
 {
     char folder[MAX_PATH] = {};
@@ -72,10 +146,12 @@ void DumpThreads()
         return;
     }
     // "bt all" would show every process of the Wine prefix: one thread at a time instead.
+    std::vector<DWORD> threads;
     THREADENTRY32 entry{};
     entry.dwSize = sizeof entry;
     for (BOOL more = ::Thread32First(snapshot, &entry); more; more = ::Thread32Next(snapshot, &entry)) {
         if (entry.th32OwnerProcessID == self) {
+            threads.push_back(entry.th32ThreadID);
             std::fprintf(file, "echo thread 0x%lx\nbt 0x%lx\n", entry.th32ThreadID, entry.th32ThreadID);
         }
     }
@@ -92,15 +168,22 @@ void DumpThreads()
     startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION debugger{};
     if (!::CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &debugger)) {
-        std::fprintf(stderr, "watchdog: no winedbg to show the threads (error %lu)\n", ::GetLastError());
-    } else {
-        if (::WaitForSingleObject(debugger.hProcess, 30000) != WAIT_OBJECT_0) {
-            std::fprintf(stderr, "watchdog: winedbg did not finish within 30 s\n");
-            ::TerminateProcess(debugger.hProcess, 1);
-        }
-        ::CloseHandle(debugger.hThread);
-        ::CloseHandle(debugger.hProcess);
+        std::fprintf(stderr, "watchdog: no winedbg to show the threads (error %lu); listed from here\n",
+                     ::GetLastError());
+        ListThreadsHere(threads);
+        return;
     }
+    if (::WaitForSingleObject(debugger.hProcess, kDebuggerWaitMs) != WAIT_OBJECT_0) {
+        // Not killed: a debugger that ends takes its debuggee with it, with exit code 0. It ends
+        // with this process.
+        std::fprintf(stderr,
+                     "\nwatchdog: winedbg did not finish within %lu ms (a thread holding the loader lock keeps "
+                     "it from attaching); listed from here\n",
+                     kDebuggerWaitMs);
+        ListThreadsHere(threads);
+    }
+    ::CloseHandle(debugger.hThread);
+    ::CloseHandle(debugger.hProcess);
     ::DeleteFileA(commands.c_str());
 }
 
