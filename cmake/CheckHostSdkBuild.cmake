@@ -44,12 +44,22 @@ if(MSVC_DEPS)
   list(APPEND args -DIOBOX_MSVC_DEPS=${MSVC_DEPS})
 endif()
 run(configure ${CMAKE_COMMAND} ${args})
-run(build ${CMAKE_COMMAND} --build ${build} ${config} --target iobox.d -j 2 -v)
+# Long lines go through response files: Ninja keeps them when told to.
+set(keep_response_files "")
+if(GENERATOR MATCHES "Ninja")
+  set(keep_response_files -- -d keeprsp)
+endif()
+run(build ${CMAKE_COMMAND} --build ${build} ${config} --target iobox.d -j 2 -v ${keep_response_files})
 
-# (a) Every compile line (compile_commands.json) and every line the build ran (its verbose log, link lines
-# included), with Windows' separators made '/'.
+# (a) Every compile line (compile_commands.json) and every line the build ran (its verbose log with the response
+# files it used, link lines included), with Windows' separators made '/'.
 file(READ ${build}/compile_commands.json compile_lines)
 file(READ ${work}/build.log build_lines)
+file(GLOB_RECURSE response_files ${build}/*.rsp)
+foreach(file IN LISTS response_files)
+  file(READ ${file} lines)
+  string(APPEND build_lines "\n${lines}")
+endforeach()
 foreach(name compile_lines build_lines)
   string(REPLACE "\\\\" "/" ${name} "${${name}}")
   string(REPLACE "\\" "/" ${name} "${${name}}")
