@@ -20,8 +20,8 @@ struct DeviceStatusInfo {
     int extra = 0;
 };
 
-// assumed: the slot order of every interface here, the integer types the calling Parts leave
-// open, the status notification's name and parameters, and the destructors.
+// assumed: the slot order of every interface here, the integer types the host leaves open, the
+// status notification's name and parameters, and the destructors.
 class MARL_API IDeviceManager {
 public:
     virtual std::shared_ptr<dam::IDevice> GetDevice(unsigned int deviceId, int category) = 0;

@@ -43,7 +43,7 @@ private:
 };
 
 // A channel registered in the host, with the host's id.
-// assumed: const and inline getters, the result types the calling Parts leave open.
+// assumed: const and inline getters, the result types the host leaves open.
 class MARL_API CChannel {
 public:
     CChannel(unsigned int id, int type, std::string guid, int no, std::string name, bool online);

@@ -6,7 +6,7 @@
 namespace dam {
 
 // Time of an event and the time zone of the device that raised it.
-// assumed: inline accessors, const getters, the types the calling Parts leave open.
+// assumed: inline accessors, const getters, the types the host leaves open.
 class MARL_API CEventTimeInfo {
 public:
     virtual ~CEventTimeInfo();

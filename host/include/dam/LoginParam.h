@@ -7,7 +7,7 @@
 namespace dam {
 
 // Login parameters common to every access protocol.
-// assumed: the accessors' types the calling Parts leave open (only the port's is given), and
+// assumed: the accessors' types the host leaves open (only the port's is given), and
 // inline accessors by const reference (dam/Property.h).
 class MARL_API CBaseLoginParam {
 public:

@@ -16,8 +16,8 @@ namespace {
 constexpr unsigned int kNoLengthLimit = std::numeric_limits<unsigned int>::max();
 constexpr unsigned int kAliasLengthLimit = 64;
 
-// The text's length as the host counts it for the UTF-8 code page. The host's description
-// gives STR_TYPE and the value, not the namespace that holds the type: both are searched.
+// The text's length as the host counts it for the UTF-8 code page. The host names STR_TYPE and
+// the value, not the namespace that holds the type: both are searched.
 int HostUtf8Length(const std::string& text)
 {
     using namespace Marl::Base;
