@@ -17,7 +17,9 @@ if(NOT WIN32)
   file(RELATIVE_PATH _plugin_from_bin ${CMAKE_INSTALL_FULL_BINDIR}
     ${CMAKE_INSTALL_FULL_LIBDIR}/iobox.d/iobox.d${CMAKE_SHARED_MODULE_SUFFIX})
 
-  install(TARGETS host_framework quovix_sdk LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT plugin)
+  if(TARGET host_framework)
+    install(TARGETS host_framework quovix_sdk LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT plugin)
+  endif()
   install(TARGETS iobox.d LIBRARY DESTINATION ${IOBOX_PLUGIN_INSTALL_DIR} COMPONENT plugin)
   # The host has its libraries loaded before the plug-in; the RPATH serves a host that has not.
   set_target_properties(iobox.d PROPERTIES INSTALL_RPATH "$ORIGIN/${_lib_from_plugin}")

@@ -15,7 +15,7 @@ endif()
 set(IOBOX_MSVC_DEPS "${IOBOX_MSVC_DEPS}" CACHE PATH "Microsoft-ABI dependency prefix (scripts/msvc-deps)")
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES IOBOX_MSVC_DEPS)
 
-include(${CMAKE_CURRENT_LIST_DIR}/msvc-abi/settings.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/../toolchain/msvc-abi/settings.cmake)
 
 # clang decides its driver mode by its name: the prefix's bin/clang-cl is a link to clang.
 set(CMAKE_C_COMPILER "${IOBOX_MSVC_DEPS}/bin/clang-cl")

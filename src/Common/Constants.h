@@ -12,8 +12,10 @@ constexpr int kChannelTypeAlarmOutput = 1004;
 constexpr int kSubCategoryLoggedIn = 207;    // set on the device at login
 constexpr int kSubCategoryIOBox = 209;       // the I/O box among alarm hosts
 constexpr int kSubCategoryAlarmHost = 220;
+constexpr int kStringTypeUtf8 = 65001;       // the host's STR_TYPE for UTF-8 text (its code page)
 
-// Device-status codes reported with the host's device-status message.
+// The host's device-status message: its type and the status codes it carries.
+constexpr unsigned int kDeviceStatusMessageType = 101;
 constexpr int kStatusCodeOffline = 0x8000;
 constexpr int kStatusCodeOnline = 0x8017;
 

@@ -8,7 +8,7 @@ class MARL_API CBaseContent {
 public:
     virtual ~CBaseContent();
     virtual bool GetContent(char** data, unsigned int* length) = 0;
-    virtual bool IsValid();
+    virtual bool IsValid(); // assumed: the name
 };
 
 } // namespace OstraPlatform

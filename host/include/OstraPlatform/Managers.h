@@ -20,6 +20,8 @@ struct DeviceStatusInfo {
     int extra = 0;
 };
 
+// assumed: the slot order of every interface here, the integer types the host leaves open, the
+// status notification's name and parameters, and the destructors.
 class MARL_API IDeviceManager {
 public:
     virtual std::shared_ptr<dam::IDevice> GetDevice(unsigned int deviceId, int category) = 0;
@@ -35,7 +37,7 @@ public:
     virtual ~IDeviceManager();
 };
 
-class MARL_API IArea {
+class MARL_API IArea { // assumed: the type's name
 public:
     virtual int GetAreaID() = 0;
     virtual std::string GetAreaName() = 0;

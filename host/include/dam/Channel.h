@@ -9,6 +9,7 @@
 namespace dam {
 
 // A channel as a driver describes it before the host registers it.
+// assumed: the accessors' types, and inline accessors by const reference (dam/Property.h).
 class MARL_API CChannelObj {
 public:
     virtual ~CChannelObj();
@@ -42,6 +43,7 @@ private:
 };
 
 // A channel registered in the host, with the host's id.
+// assumed: const and inline getters, the result types the host leaves open.
 class MARL_API CChannel {
 public:
     CChannel(unsigned int id, int type, std::string guid, int no, std::string name, bool online);

@@ -13,7 +13,9 @@
 
 namespace dam {
 
-// The host's device object, as drivers see it.
+// The host's device object, as drivers see it. The order of the table is the host's; assumed:
+// the container GetChannels returns, the integer types the host leaves open, and the
+// destructor after the listed slots.
 class MARL_API IDevice {
 public:
     virtual std::shared_ptr<CFeature> GetFeature(int type) = 0;

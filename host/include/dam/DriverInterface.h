@@ -22,6 +22,7 @@ public:
     virtual std::shared_ptr<CBaseStrategy> CreateStrategy(std::shared_ptr<IDevice> device);
     virtual std::shared_ptr<CBaseStrategy> CreateBareStrategy(std::shared_ptr<IDevice> device);
     virtual bool IsDriverReady();
+    // assumed: the three operations the host has after these, and the destructor after them.
     virtual std::string GetDriverVersion();
     virtual bool IsSupportBatchLogin();
     virtual void OnDriverUnload();
@@ -33,16 +34,16 @@ class MARL_API IDriverManager {
 public:
     virtual bool RegisterDriver(std::shared_ptr<CDriverInterface_Standard> driver) = 0;
     virtual bool UnRegisterDriver(std::shared_ptr<CDriverInterface_Standard> driver) = 0;
-    virtual std::shared_ptr<CDriverInterface_Standard> GetDriver(int32_t category, int32_t protocol) = 0;
-    virtual ~IDriverManager();
+    virtual std::shared_ptr<CDriverInterface_Standard> GetDriver(int32_t category, int32_t protocol) = 0; // assumed
+    virtual ~IDriverManager(); // assumed
 };
 
 // The object the host hands a plug-in at Init.
 class MARL_API IDriverInterfaceOperate {
 public:
-    virtual std::string GetHostVersion() = 0;
+    virtual std::string GetHostVersion() = 0; // assumed: the host gives only that a first slot exists
     virtual std::shared_ptr<IDriverManager> GetDriverManager() = 0;
-    virtual ~IDriverInterfaceOperate();
+    virtual ~IDriverInterfaceOperate(); // assumed
 };
 
 // Host side: the registered drivers.

@@ -6,6 +6,7 @@
 namespace dam {
 
 // Time of an event and the time zone of the device that raised it.
+// assumed: inline accessors, const getters, the types the host leaves open.
 class MARL_API CEventTimeInfo {
 public:
     virtual ~CEventTimeInfo();
@@ -33,6 +34,7 @@ private:
 };
 
 // The host channel an event belongs to, and its area.
+// assumed: inline accessors, const getters, the types.
 class MARL_API CEventChannelInfo {
 public:
     virtual ~CEventChannelInfo();

@@ -23,6 +23,7 @@ public:
     std::shared_ptr<IDevice> GetDevice() const { return m_device.lock(); }
 
     // Fills the cache with the feature's channel objects.
+    // assumed: these two slots after the destructor, the cache by shared pointer.
     virtual bool CollectChannels(std::shared_ptr<CChannelCache> cache);
     // Registers the cached channel objects with the host as the device's channels.
     virtual bool ApplyChannels(std::shared_ptr<CChannelCache> cache, bool keepOthers);
@@ -33,6 +34,7 @@ private:
 };
 
 // The feature every device of this platform has: counts, address and channel objects.
+// assumed: const on the getters, int counts and type, the lists by const reference.
 class MARL_API CCommonFeature : public CFeature {
 public:
     explicit CCommonFeature(std::weak_ptr<IDevice> device);
@@ -72,6 +74,7 @@ private:
 
 class MARL_API CFeatureFactory {
 public:
+    // assumed: the arguments by value.
     static std::shared_ptr<CFeature> CreateFeature(int type, std::shared_ptr<IDevice> device,
                                                    std::shared_ptr<CChannelCache> cache);
 };

@@ -11,6 +11,7 @@ namespace dam {
 // The host's platform managers; reached through Marl::Base::CSingleton. Each may be empty.
 class MARL_API CIInterfaceManager {
 public:
+    // assumed: const on the five getters.
     std::shared_ptr<OstraPlatform::IDeviceManager> GetDeviceManager() const;
     std::shared_ptr<OstraPlatform::IAreaManager> GetAreaManager() const;
     std::shared_ptr<OstraPlatform::IUserSessionManager> GetUserSessionManager() const;

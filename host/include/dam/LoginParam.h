@@ -7,6 +7,8 @@
 namespace dam {
 
 // Login parameters common to every access protocol.
+// assumed: the accessors' types the host leaves open (only the port's is given), and
+// inline accessors by const reference (dam/Property.h).
 class MARL_API CBaseLoginParam {
 public:
     virtual ~CBaseLoginParam();
@@ -21,7 +23,7 @@ public:
     DAM_PROPERTY(std::string, login_address)
     DAM_PROPERTY(unsigned int, login_port)
     DAM_PROPERTY(std::string, user_name)
-    DAM_PROPERTY(std::string, password)
+    DAM_PROPERTY(std::string, password) // assumed: the name (the host calls it the stored password)
 
 private:
     int m_subCategory = 0;

@@ -9,7 +9,7 @@ namespace dam {
 class MARL_API IExtendLoginParamFactory {
 public:
     virtual std::shared_ptr<CBaseLoginParam> CreateLoginParam(unsigned int category, unsigned int protocol) = 0;
-    virtual ~IExtendLoginParamFactory();
+    virtual ~IExtendLoginParamFactory(); // assumed
 };
 
 // The host's login-parameter creation: asks every registered factory in turn.
@@ -17,7 +17,7 @@ class MARL_API LoginParamCreation {
 public:
     static bool RegisterExtendLoginParamFactory(std::shared_ptr<IExtendLoginParamFactory> factory);
     // The first non-empty answer of the registered factories; empty when none serves the pair.
-    static std::shared_ptr<CBaseLoginParam> CreateLoginParam(unsigned int category, unsigned int protocol);
+    static std::shared_ptr<CBaseLoginParam> CreateLoginParam(unsigned int category, unsigned int protocol); // assumed: unsigned
 
     // Host side.
     static void SetRefuseRegistration(bool refuse);

@@ -17,10 +17,12 @@ namespace dam {
 // State of one alarm output as the device reports it.
 class MARL_API CAlarmOutState {
 public:
+    // assumed: inline accessors by const reference (dam/Property.h).
     virtual ~CAlarmOutState();
     DAM_PROPERTY(unsigned int, u_alarmout_state)
 };
 
+// assumed: the fields' names (the host gives their order and types).
 struct AlarmOutputStatus {
     unsigned int alarm_output_id = 0; // the host's channel id
     unsigned int status = 0;          // 1 on, 0 off
@@ -28,7 +30,7 @@ struct AlarmOutputStatus {
 
 class MARL_API CAlarmOutputStatus {
 public:
-    explicit CAlarmOutputStatus(const AlarmOutputStatus& status) : m_status(status) {}
+    explicit CAlarmOutputStatus(const AlarmOutputStatus& status) : m_status(status) {} // assumed: const&, inline
     virtual ~CAlarmOutputStatus();
     unsigned int GetAlarmOutputID() const { return m_status.alarm_output_id; }
     unsigned int GetStatus() const { return m_status.status; }
@@ -38,6 +40,8 @@ private:
 };
 
 // Device operations of one device category. Every operation is refused unless overridden.
+// The slot order is the host's; assumed: the parameters of every operation but
+// GetAlarmOutputStatus and SetAlarmOutStatus, and the destructor after them.
 class MARL_API CCommonOperationInterface_Standard {
 public:
     using DevicePtr = std::shared_ptr<IDevice>;
@@ -77,7 +81,7 @@ public:
 // The host's operation interfaces by registration name; reached through CSingleton.
 class MARL_API COperationManager {
 public:
-    bool RegisterOperateManager(const std::string& name, std::shared_ptr<CCommonOperationInterface_Standard> op);
+    bool RegisterOperateManager(const std::string& name, std::shared_ptr<CCommonOperationInterface_Standard> op); // assumed: const std::string&
     std::shared_ptr<CCommonOperationInterface_Standard> GetOperateManager(const std::string& name) const;
 
     // Host side.

@@ -11,6 +11,9 @@
 namespace dam {
 
 // The host's per-device strategy: how a device is restored, logged in and out.
+// The slot order, and the results of the operations the host names or the plug-in answers with
+// constants, are the host's; the names of the unnamed slots (2, 5, 7-10, 16, 19) and the
+// parameters of 13-15, 17, 18, 20 and 21 are assumed.
 class MARL_API CBaseStrategy {
 public:
     CBaseStrategy(std::shared_ptr<IDevice> device, bool bare);
@@ -37,14 +40,14 @@ public:
     virtual bool IsSupportDevEventCapability(int capability);
     virtual bool IsSupportDevFunCapability(int capability);
 
-    virtual ~CBaseStrategy();
+    virtual ~CBaseStrategy(); // assumed: virtual, after the listed slots
 
-    std::shared_ptr<IDevice> GetDevicePtr() const { return m_device; }
+    std::shared_ptr<IDevice> GetDevicePtr() const { return m_device; } // assumed: const, inline
     // The device's login parameters.
-    std::shared_ptr<CBaseLoginParam> GetLoginParam() const;
-    std::shared_ptr<CFeature> GetFeatureByType(int type) const;
+    std::shared_ptr<CBaseLoginParam> GetLoginParam() const;         // assumed: const
+    std::shared_ptr<CFeature> GetFeatureByType(int type) const;     // assumed: const
     // Adds the feature to the host's device; false when that fails.
-    bool AddFeature(std::shared_ptr<CFeature> feature);
+    bool AddFeature(std::shared_ptr<CFeature> feature);             // assumed: by value
     bool IsBare() const { return m_bare; }
 
 private:
@@ -54,7 +57,7 @@ private:
 
 class MARL_API CStrategy_Standard : public CBaseStrategy {
 public:
-    CStrategy_Standard(std::shared_ptr<IDevice> device, bool bare);
+    CStrategy_Standard(std::shared_ptr<IDevice> device, bool bare); // assumed: the device by value
     ~CStrategy_Standard() override;
 };
 

@@ -29,6 +29,7 @@ public:
                                         unsigned int method);
     virtual bool GetSingleDeviceInfo(proto::IProto* document, void* node, std::shared_ptr<IDevice> device,
                                      const std::string& userSession);
+    // assumed: the names and first parameters of these two, and of the three after DeleteDevice.
     virtual bool AfterDeviceAdded(const std::string& userSession, std::shared_ptr<IDevice> device);
     virtual bool AfterDeviceModified(const std::string& userSession, proto::IProto* request,
                                      std::shared_ptr<CBaseLoginParam> oldParam, std::shared_ptr<IDevice> device);
@@ -39,9 +40,10 @@ public:
     virtual void OnChannelStateChanged(int state, const std::string& text, std::shared_ptr<CChannel> channel,
                                        std::shared_ptr<IDevice> device);
 
-    virtual ~CDeviceTesselDetach();
+    virtual ~CDeviceTesselDetach(); // assumed
 
 protected:
+    // assumed: the parameter types of the three filters.
     // True when the search text is empty or found, case-insensitively, in one of the candidates.
     bool FilterAlias(const std::string& searchText, const std::vector<std::string>& candidates);
     // True when the accepted list is empty or holds the sub-category.
@@ -53,7 +55,7 @@ protected:
                          std::vector<std::shared_ptr<IDevice>>& devices);
 
     // Operation name ("device_add", ...) to the operation-log type the host writes for it.
-    std::map<std::string, unsigned int> m_mapOperationLogType;
+    std::map<std::string, unsigned int> m_mapOperationLogType; // assumed: the name
 };
 
 // The host's table of device-management handlers by (category, protocol).

@@ -13,6 +13,8 @@ namespace proto {
 // Getters return their default when the path is absent or holds another JSON type; integer
 // getters accept any integer that fits 32 bits (an unsigned value above INT_MAX wraps).
 // Writing into a node that holds a scalar turns it into an object.
+// The slot order and the kinds of arguments (node, key, path, int, string) are the host's; the
+// exact parameter and result types are assumed.
 class MARL_API IProto {
 public:
     virtual ~IProto();

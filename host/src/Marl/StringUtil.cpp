@@ -26,7 +26,7 @@ std::string str_fmt(const char* format, ...)
     return out;
 }
 
-int str_len(const std::string& text, int type)
+int str_len(const std::string& text, STR_TYPE type)
 {
     if (type != STR_TYPE_UTF8) {
         return static_cast<int>(text.size());

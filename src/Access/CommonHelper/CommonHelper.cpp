@@ -16,6 +16,15 @@ namespace {
 constexpr unsigned int kNoLengthLimit = std::numeric_limits<unsigned int>::max();
 constexpr unsigned int kAliasLengthLimit = 64;
 
+// The text's length as the host counts it for the UTF-8 code page. The host names STR_TYPE and
+// the value, not the namespace that holds the type: both are searched.
+int HostUtf8Length(const std::string& text)
+{
+    using namespace Marl::Base;
+    using namespace Marl::Base::StringUtil;
+    return str_len(text, static_cast<STR_TYPE>(kStringTypeUtf8));
+}
+
 // White space as the classic locale's formatted input skips it.
 bool IsStreamSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
@@ -179,7 +188,7 @@ bool CheckStringValid(const std::string& text, unsigned int limit, bool refuseIl
         return false;
     }
     if (limit != kNoLengthLimit &&
-        Marl::Base::StringUtil::str_len(text, Marl::Base::STR_TYPE_UTF8) > static_cast<int>(limit)) {
+        HostUtf8Length(text) > static_cast<int>(limit)) {
         return false;
     }
     return !(refuseIllegal && Marl::Base::StringUtil::ContainsIllegalCharacters(text));
@@ -255,7 +264,7 @@ std::shared_ptr<dam::CCommonFeature> CCommonHelper::GetCommonFeature(std::shared
     if (!device) {
         return nullptr;
     }
-    return std::dynamic_pointer_cast<dam::CCommonFeature>(device->GetFeature(dam::FEATURE_TYPE_COMMON));
+    return std::dynamic_pointer_cast<dam::CCommonFeature>(device->GetFeature(kFeatureTypeCommon));
 }
 
 bool CCommonHelper::GetCommPtr(std::shared_ptr<CSPDeviceCommProxy>& proxy, std::shared_ptr<dam::IDevice> device)

@@ -2,9 +2,9 @@
 
 #include "Access/CommonHelper/CommonHelper.h"
 #include "Common/Constants.h"
+#include "Common/Error.h"
 #include "Common/Log.h"
 #include "Communication/DeviceCommProxy.h"
-#include "Marl/Base/Error.h"
 #include "Marl/Base/StringUtil.h"
 #include "dam/Feature.h"
 
@@ -121,8 +121,8 @@ bool CIOBoxStrategy::Login()
     if (!proxy->Request_loginData(loginData, param, device)) {
         const auto error = Marl::Base::Error::GetLastError();
         IOBOX_LOG(5, kLogin, "Request_loginData failed!, device_name[%s], device_code[%s], error[%d, %d]",
-                  device->GetDeviceName().c_str(), device->GetDeviceCode().c_str(), error.GetModule(),
-                  error.GetCode());
+                  device->GetDeviceName().c_str(), device->GetDeviceCode().c_str(), ErrorModuleOf(error),
+                  ErrorCodeOf(error));
         return false;
     }
     device->SetDeviceHandle(loginData->GetVal_device_handle());
@@ -213,7 +213,7 @@ bool CIOBoxStrategy::Logout()
     }
     const auto error = Marl::Base::Error::GetLastError();
     IOBOX_LOG(5, kLogout, "Request_Logout failed, device_name[%s], device_code[%s], error[%d, %d]",
-              device->GetDeviceName().c_str(), device->GetDeviceCode().c_str(), error.GetModule(), error.GetCode());
+              device->GetDeviceName().c_str(), device->GetDeviceCode().c_str(), ErrorModuleOf(error), ErrorCodeOf(error));
     return false;
 }
 

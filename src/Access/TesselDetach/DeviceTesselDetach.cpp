@@ -3,9 +3,9 @@
 #include <algorithm>
 
 #include "Access/CommonHelper/CommonHelper.h"
+#include "Common/Error.h"
 #include "Common/Log.h"
 #include "Common/Platform.h"
-#include "Marl/Base/Error.h"
 #include "Marl/Base/Singleton.h"
 #include "dam/InterfaceManager.h"
 
@@ -68,8 +68,8 @@ void EncodeStatus(proto::IProto& document, void* node, dam::IDevice& device)
     document.add_v(status, "IsActive", device.IsActive() ? 1 : 0);
     document.add_v(status, "PasswordStrength", device.GetPasswordStrength());
     const Marl::Base::Error::ErrorCode error = online ? device.GetOnlineError() : device.GetOfflineError();
-    document.add_v(status, "ErrorModule", error.GetModule());
-    document.add_v(status, "ErrorCode", error.GetCode());
+    document.add_v(status, "ErrorModule", ErrorModuleOf(error));
+    document.add_v(status, "ErrorCode", ErrorCodeOf(error));
 }
 
 // The keys every channel element starts with.

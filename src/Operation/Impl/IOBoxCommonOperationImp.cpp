@@ -2,9 +2,9 @@
 
 #include "Access/CommonHelper/CommonHelper.h"
 #include "Common/Constants.h"
+#include "Common/Error.h"
 #include "Common/Log.h"
 #include "Communication/DeviceCommProxy.h"
-#include "Marl/Base/Error.h"
 #include "dam/Feature.h"
 
 namespace iobox {
@@ -58,7 +58,7 @@ bool CIOBoxOperationImp::GetAlarmOutputStatus(std::vector<std::shared_ptr<dam::C
     if (!proxy->Request_GetAlarmOutState(states, device)) {
         const auto error = Marl::Base::Error::GetLastError();
         IOBOX_LOG(5, kFunc, "request alarmoutput status failed, id=%d error=%d+%d", device->GetDeviceID(),
-                  error.GetModule(), error.GetCode());
+                  ErrorModuleOf(error), ErrorCodeOf(error));
         // Whatever the map holds is still reported.
     }
     std::vector<dam::AlarmOutputStatus> records;
@@ -86,12 +86,12 @@ void CIOBoxOperationImp::MakeAlarmOutputStatus(std::vector<dam::AlarmOutputStatu
             if (static_cast<unsigned int>(channel->GetNo()) != entry.first) {
                 continue;
             }
-            dam::AlarmOutputStatus record;
-            record.alarm_output_id = channel->GetID();
-            record.status = entry.second ? entry.second->GetVal_u_alarmout_state() : 0;
-            out.push_back(record);
+            const unsigned int id = channel->GetID();
+            const unsigned int state = entry.second ? entry.second->GetVal_u_alarmout_state() : 0;
+            // By position: the host gives the record's fields in order, not their names.
+            out.push_back(dam::AlarmOutputStatus{id, state});
             IOBOX_LOG(3, "iobox::CIOBoxOperationImp::MakeAlarmOutputStatus", "MakeAlarmOutputStatus ao id:%d, ao status = %d",
-                      static_cast<int>(record.alarm_output_id), static_cast<int>(record.status));
+                      static_cast<int>(id), static_cast<int>(state));
             break;
         }
     }

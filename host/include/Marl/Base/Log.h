@@ -11,6 +11,7 @@ namespace Marl { namespace Base {
 namespace details {
 
 // printf-style log call of the host. Every plug-in line goes through here.
+// assumed: the void result.
 MARL_API void IOstraFormatLog(int level, const char* module, const char* format, ...)
     MARL_PRINTF(3, 4);
 

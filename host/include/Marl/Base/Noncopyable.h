@@ -3,6 +3,7 @@
 
 namespace Marl { namespace Base {
 
+// assumed: protected, inline construction and destruction.
 class MARL_API CNoncopyable {
 protected:
     CNoncopyable() = default;

@@ -17,7 +17,7 @@ namespace Marl { namespace Base {
 template <class T>
 class CSingleton {
 public:
-    static T* Instance();
+    static T* Instance(); // assumed: a pointer
 };
 
 // The instances the host library exports; every other module imports them and never makes

@@ -14,11 +14,11 @@ namespace Marl { namespace Base {
 // A unit of work for a named worker thread. The task's name selects the thread.
 class MARL_API CTMTask {
 public:
-    explicit CTMTask(const std::string& name);
+    explicit CTMTask(const std::string& name); // assumed: const std::string&
     virtual ~CTMTask();
     // Runs the task; an exception thrown by Run is caught and dropped here.
-    virtual void Exec();
-    virtual void Run() = 0;
+    virtual void Exec();    // assumed: void
+    virtual void Run() = 0; // assumed: void
 
     const std::string& GetName() const { return m_name; }
 
@@ -36,9 +36,9 @@ public:
 
     // Starts and reserves the named worker thread; returns its non-zero id (the same id when
     // the thread is already reserved), or 0 when no thread can be given.
-    unsigned int GetAvailableThread(const std::string& name);
+    unsigned int GetAvailableThread(const std::string& name); // assumed: const std::string&
     // Runs the tasks still queued, then ends and joins the thread. False when not reserved.
-    bool ReleaseThread(const std::string& name, bool force);
+    bool ReleaseThread(const std::string& name, bool force); // assumed: const std::string&, bool result
     // Queues the task on the thread named by the task; false when no such thread is reserved.
     bool PostTask(std::shared_ptr<CTMTask> task, bool urgent);
 

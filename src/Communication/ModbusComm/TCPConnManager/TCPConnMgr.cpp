@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <exception>
 
 #include "Common/Constants.h"
@@ -19,6 +20,15 @@ namespace iobox {
 
 namespace {
 constexpr int kLastHandle = 1000001; // handles run 1 .. kLastHandle, then start again at 1
+
+// What the host's device-status message carries: four 32-bit fields in this order. The record
+// is the plug-in's own: the host names its layout, not a type of its SDK.
+struct DeviceStatusRecord {
+    int32_t deviceId = 0;
+    int32_t statusCode = 0;
+    int32_t unused = 0; // never filled in
+    int32_t zero = 0;
+};
 } // namespace
 
 CTCPConnMgr* CTCPConnMgr::Instance() { return LazySingleton<CTCPConnMgr>::Instance(); }
@@ -339,24 +349,23 @@ void CTCPConnMgr::ReportDeviceStatus(CModbusTCPConn* conn, int status)
     if (handle < 0) {
         return;
     }
-    OstraPlatform::DeviceStatusInfo record;
+    DeviceStatusRecord record;
     if (status == kStatusOffline) {
-        record.status_code = kStatusCodeOffline;
+        record.statusCode = kStatusCodeOffline;
     } else if (status == kStatusOnline) {
-        record.status_code = kStatusCodeOnline;
+        record.statusCode = kStatusCodeOnline;
     }
-    record.extra = 0;
     {
         std::lock_guard<std::mutex> lock(m_recordMutex);
         auto it = m_records.find(handle);
         if (it == m_records.end()) {
             return;
         }
-        record.device_id = it->second.deviceId;
+        record.deviceId = it->second.deviceId;
     }
     auto deviceManager = Marl::Base::CSingleton<dam::CIInterfaceManager>::Instance()->GetDeviceManager();
     if (deviceManager) {
-        deviceManager->NotifyDeviceStatus(OstraPlatform::DEVICE_STATUS_MSG_TYPE, &record);
+        deviceManager->NotifyDeviceStatus(kDeviceStatusMessageType, &record);
     }
 }
 
