@@ -13,7 +13,7 @@ set(classes
   dam::CDeviceTesselDetach dam::CCommonOperationInterface_Standard
   iobox::CSPDriverInterface iobox::CIOBoxLoginParamFactory iobox::CIOBoxStrategy iobox::CModbusTesselDetach
   iobox::CIOBoxCommonOperaion iobox::CModbusAlarminputAlarmTask iobox::CSPDamEventMsg)
-set(records OstraPlatform::DeviceStatusInfo dam::AlarmOutputStatus)
+set(records OstraPlatform::DeviceStatusInfo iobox::DeviceStatusRecord dam::AlarmOutputStatus)
 
 file(READ "${COMMANDS}" json)
 string(JSON count LENGTH "${json}")

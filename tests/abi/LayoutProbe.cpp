@@ -33,6 +33,7 @@ dam::AlarmOutputStatus alarmOutputStatus;
 #include "Access/Driver/SPDriverInterface.h"
 #include "Access/Strategy/IOBoxStrategy.h"
 #include "Access/TesselDetach/DeviceTesselDetach.h"
+#include "Communication/ModbusComm/TCPConnManager/ModbusTypes.h"
 #include "EventManager/Event/DamEventMsg.h"
 #include "EventManager/EventProcessManager.h"
 #include "Operation/Impl/IOBoxCommonOperationImp.h"
@@ -46,5 +47,6 @@ void LayOut(iobox::CModbusTesselDetach* p) { delete p; }
 void LayOut(iobox::CIOBoxCommonOperaion* p) { delete p; }
 void LayOut(iobox::CModbusAlarminputAlarmTask* p) { delete p; }
 void LayOut(iobox::CSPDamEventMsg* p) { delete p; }
+iobox::DeviceStatusRecord deviceStatusRecord; // what the plug-in hands the host's device manager
 
 } // namespace abi_probe

@@ -1,5 +1,6 @@
 #pragma once
 // Records shared by the Modbus connections, their manager and the event pipeline.
+#include <cstdint>
 #include <string>
 
 namespace iobox {
@@ -20,6 +21,15 @@ using AlarmCallback = void (*)(ModbusAlarmInfo* info, void* userData);
 struct DeviceGuidInfo {
     std::string guid;
     int deviceId = -1; // the host's handle of the device
+};
+
+// What the host's device-status message carries: four 32-bit fields in this order. The record
+// is the plug-in's own: the host names its layout, not a type of its SDK.
+struct DeviceStatusRecord {
+    int32_t deviceId = 0;
+    int32_t statusCode = 0;
+    int32_t unused = 0; // never filled in
+    int32_t zero = 0;
 };
 
 } // namespace iobox

@@ -20,15 +20,6 @@ namespace iobox {
 
 namespace {
 constexpr int kLastHandle = 1000001; // handles run 1 .. kLastHandle, then start again at 1
-
-// What the host's device-status message carries: four 32-bit fields in this order. The record
-// is the plug-in's own: the host names its layout, not a type of its SDK.
-struct DeviceStatusRecord {
-    int32_t deviceId = 0;
-    int32_t statusCode = 0;
-    int32_t unused = 0; // never filled in
-    int32_t zero = 0;
-};
 } // namespace
 
 CTCPConnMgr* CTCPConnMgr::Instance() { return LazySingleton<CTCPConnMgr>::Instance(); }
