@@ -98,19 +98,16 @@ void CTCPConnMgr::Shutdown()
         std::lock_guard<std::mutex> lock(m_recordMutex);
         m_records.clear();
     }
+    // Register stores only live connections, so neither list holds an empty pointer.
     for (const auto& conn : conns) {
-        if (conn) {
-            conn->RequestStop();
-        }
+        conn->RequestStop();
     }
     for (const auto& conn : opening) {
         conn->RequestStop();
     }
     opening.clear(); // the logins end refused and release them
     for (const auto& conn : conns) {
-        if (conn) {
-            conn->FinishStop(msLeft()); // a poll still running is handed on and counted below
-        }
+        conn->FinishStop(msLeft()); // a poll still running is handed on and counted below
     }
     conns.clear(); // a connection whose poll still runs goes when the poll lets go of it
     bool idle = false;
