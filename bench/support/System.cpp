@@ -18,6 +18,8 @@
 #include <string>
 #include <thread>
 
+#include "support/Process.h"
+
 namespace bench {
 
 namespace {
@@ -337,5 +339,17 @@ double NowMs()
 {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
+
+ProcessSample SampleProcess()
+{
+    ProcessSample s;
+    s.memoryKiB = testsupport::ResidentKiB();
+    s.threads = testsupport::ThreadCount();
+    s.handles = testsupport::OpenDescriptorCount();
+    return s;
+}
+
+const char* MemoryFigureName() { return "resident memory, KiB"; }
+const char* HandleFigureName() { return "open descriptors"; }
 
 } // namespace bench

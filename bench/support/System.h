@@ -66,6 +66,19 @@ std::string SelfPath();
 double LoadAverage1();
 int OnlineCpus();
 
+// One look at this process, for growth over a long run: memory (resident on Linux, private
+// bytes on Windows), threads, and open descriptors (handles on Windows); -1 where a figure
+// cannot be had on this platform.
+struct ProcessSample {
+    long memoryKiB = -1;
+    int threads = -1;
+    int handles = -1;
+};
+ProcessSample SampleProcess();
+// The names of SampleProcess's memory and handle figures on this platform, for reports.
+const char* MemoryFigureName();
+const char* HandleFigureName();
+
 // Seconds on the monotonic clock, as a double in milliseconds.
 double NowMs();
 
