@@ -2,17 +2,17 @@
 // What the benchmarks need from the operating system: child processes they start and end by
 // pid, CPU pinning, the descriptor limit, and probes of this process's CPU time. Memory,
 // thread and descriptor counts come from the tests' process probes (support/Process.h).
-#include <sys/types.h>
-
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace bench {
 
-// A child started with fork/exec, optionally pinned to one CPU (as taskset would), whose
-// standard output is read through a pipe. The destructor ends it if it still runs.
+// A child started with fork/exec (CreateProcess on Windows), optionally pinned to one CPU (as
+// taskset would), whose standard output is read through a pipe. The destructor ends it if it
+// still runs.
 class ChildProcess {
 public:
     // argv[0] is the program's path. Empty pointer (and error) when it could not be started.
@@ -21,21 +21,24 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    pid_t Pid() const { return m_pid; }
+    long long Pid() const { return m_pid; }
     // Next line of the child's output (without the newline); false at its end or on time-out.
     bool ReadLine(std::string& line, std::chrono::milliseconds timeout);
     // Waits for a line that starts with prefix and returns the rest; false on time-out or end.
     bool WaitForLine(const std::string& prefix, std::string& rest, std::chrono::milliseconds timeout);
     // Waits for the child to exit by itself; its exit status, or -1 on time-out.
     int Wait(std::chrono::milliseconds timeout);
-    // SIGTERM to this child's pid, then SIGKILL when it has not ended within grace.
+    // SIGTERM to this child's pid, then SIGKILL when it has not ended within grace (on Windows,
+    // which has no polite signal for a console child, it is ended through its own handle).
     int Stop(std::chrono::milliseconds grace = std::chrono::milliseconds(3000));
 
 private:
-    ChildProcess(pid_t pid, int outFd) : m_pid(pid), m_out(outFd) {}
+    // The process and the pipe's read end: a pid and a descriptor, or two Windows handles.
+    ChildProcess(long long pid, std::intptr_t process, std::intptr_t out) : m_pid(pid), m_process(process), m_out(out) {}
 
-    pid_t m_pid;
-    int m_out;
+    long long m_pid;
+    std::intptr_t m_process;
+    std::intptr_t m_out;
     bool m_reaped = false;
     int m_status = -1;
     std::string m_buffer;
@@ -71,6 +74,7 @@ int OnlineCpus();
 // cannot be had on this platform.
 struct ProcessSample {
     long memoryKiB = -1;
+    long residentKiB = -1; // the same as memoryKiB on Linux; the working set on Windows
     int threads = -1;
     int handles = -1;
 };
@@ -78,6 +82,8 @@ ProcessSample SampleProcess();
 // The names of SampleProcess's memory and handle figures on this platform, for reports.
 const char* MemoryFigureName();
 const char* HandleFigureName();
+// The name of residentKiB where it differs from memoryKiB, else nullptr.
+const char* ResidentFigureName();
 
 // Seconds on the monotonic clock, as a double in milliseconds.
 double NowMs();
