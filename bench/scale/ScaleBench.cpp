@@ -243,13 +243,18 @@ Window MeasureWindow(const Options& o)
 }
 
 // Per device: the window's end against the process before the first device.
+// -1 where either end could not be measured.
+double PerDevice(long end, long before, int devices)
+{
+    return end < 0 || before < 0 ? -1 : static_cast<double>(end - before) / devices;
+}
+
 void FillProcessFigures(Result& r, const Window& w, const bench::ProcessSample& before, int devices)
 {
-    r.memoryPerDeviceKiB = static_cast<double>(w.end.memoryKiB - before.memoryKiB) / devices;
-    r.residentPerDeviceKiB = static_cast<double>(w.end.residentKiB - before.residentKiB) / devices;
-    r.threadsPerDevice = static_cast<double>(w.end.threads - before.threads) / devices;
-    r.handlesPerDevice =
-        w.end.handles < 0 || before.handles < 0 ? -1 : static_cast<double>(w.end.handles - before.handles) / devices;
+    r.memoryPerDeviceKiB = PerDevice(w.end.memoryKiB, before.memoryKiB, devices);
+    r.residentPerDeviceKiB = PerDevice(w.end.residentKiB, before.residentKiB, devices);
+    r.threadsPerDevice = PerDevice(w.end.threads, before.threads, devices);
+    r.handlesPerDevice = PerDevice(w.end.handles, before.handles, devices);
     r.cpuPercent = 100.0 * w.cpuSeconds / ((w.endMs - w.startMs) / 1000.0);
     r.workerCpuPercent = 100.0 * w.workerCpuSeconds / ((w.endMs - w.startMs) / 1000.0);
     r.kernelCpuPercent = 100.0 * w.kernelCpuSeconds / ((w.endMs - w.startMs) / 1000.0);
@@ -576,26 +581,27 @@ int main(int argc, char** argv)
          ours.alarms == ours.alarmsExpected ? "met" : "MISSED");
     both("events delivered / alarms raised (whole run)", bench::Format("%ld / %ld", ours.eventsDelivered, ours.eventsRaised),
          "-", "", "all", ours.eventsDelivered == ours.eventsRaised ? "met" : "MISSED");
+    const auto kib = [](double v) { return v < 0 ? std::string("n/a") : bench::Format("%.1f", v); };
+    const auto kibRatio = [](double a, double b) { return a < 0 || b < 0 ? std::string() : bench::Format("%.2f", bench::Ratio(a, b)); };
     // The memory goal is the resident one; Windows adds its private bytes (commit charge).
     const bool separateResident = bench::ResidentFigureName() != nullptr;
     const std::string memoryRow = std::string(bench::MemoryFigureName()) + " per device";
     const char* const memoryGoal = "<= 32";
-    const std::string memoryVerdict = ours.residentPerDeviceKiB <= 32 ? "met" : "MISSED";
-    both(memoryRow.c_str(), bench::Format("%.1f", ours.memoryPerDeviceKiB),
-         haveAnchor ? bench::Format("%.1f", anchor.memoryPerDeviceKiB) : "-",
-         haveAnchor ? bench::Format("%.2f", bench::Ratio(ours.memoryPerDeviceKiB, anchor.memoryPerDeviceKiB)) : "",
+    const std::string memoryVerdict =
+        ours.residentPerDeviceKiB < 0 ? "n/a" : (ours.residentPerDeviceKiB <= 32 ? "met" : "MISSED");
+    both(memoryRow.c_str(), kib(ours.memoryPerDeviceKiB), haveAnchor ? kib(anchor.memoryPerDeviceKiB) : "-",
+         haveAnchor ? kibRatio(ours.memoryPerDeviceKiB, anchor.memoryPerDeviceKiB) : "",
          separateResident ? "" : memoryGoal, separateResident ? "" : memoryVerdict);
     if (separateResident) {
         const std::string residentRow = std::string(bench::ResidentFigureName()) + " per device";
-        both(residentRow.c_str(), bench::Format("%.1f", ours.residentPerDeviceKiB),
-             haveAnchor ? bench::Format("%.1f", anchor.residentPerDeviceKiB) : "-",
-             haveAnchor ? bench::Format("%.2f", bench::Ratio(ours.residentPerDeviceKiB, anchor.residentPerDeviceKiB)) : "",
-             memoryGoal, memoryVerdict);
+        both(residentRow.c_str(), kib(ours.residentPerDeviceKiB), haveAnchor ? kib(anchor.residentPerDeviceKiB) : "-",
+             haveAnchor ? kibRatio(ours.residentPerDeviceKiB, anchor.residentPerDeviceKiB) : "", memoryGoal,
+             memoryVerdict);
     }
-    both("threads per device", bench::Format("%.2f", ours.threadsPerDevice),
-         haveAnchor ? bench::Format("%.2f", anchor.threadsPerDevice) : "-", "", "", "");
-    const std::string handlesRow = std::string(bench::HandleFigureName()) + " per device";
     const auto perDevice = [](double v) { return v < 0 ? std::string("n/a") : bench::Format("%.2f", v); };
+    both("threads per device", perDevice(ours.threadsPerDevice), haveAnchor ? perDevice(anchor.threadsPerDevice) : "-",
+         "", "", "");
+    const std::string handlesRow = std::string(bench::HandleFigureName()) + " per device";
     both(handlesRow.c_str(), perDevice(ours.handlesPerDevice), haveAnchor ? perDevice(anchor.handlesPerDevice) : "-", "",
          "", "");
     both("CPU, % of one core (all devices)", bench::Format("%.3f", ours.cpuPercent),

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <thread>
@@ -95,23 +96,77 @@ int HandleCount()
 }
 
 // Wine's working set and commit charge count every thread's whole stack (about 1 MiB each),
-// which Windows commits only as it is touched. The Linux process's resident memory is what
-// the machine really gives it, readable through the drive that maps the Unix root.
-long WineProcessResidentKiB()
+// which Windows commits only as it is touched. The resident memory of the Linux process that
+// runs this program is what the machine really gives it; /proc is reachable through the drive
+// that maps the Unix root, but not as /proc/self, since the wineserver opens files for its
+// clients. The process is found by its arguments, which Wine leaves in its Unix command line.
+std::string ReadUnixFile(const std::string& path)
 {
-    std::FILE* f = std::fopen("Z:\\proc\\self\\status", "r");
+    std::string text;
+    std::FILE* f = std::fopen(path.c_str(), "rb");
     if (f == nullptr) {
-        return -1;
+        return text;
     }
-    long kib = -1;
-    char line[256];
-    for (int lines = 0; lines < 200 && std::fgets(line, sizeof line, f) != nullptr; ++lines) {
-        if (std::sscanf(line, "VmRSS: %ld kB", &kib) == 1) {
+    char chunk[4096];
+    for (int reads = 0; reads < 64; ++reads) {
+        const std::size_t n = std::fread(chunk, 1, sizeof chunk, f);
+        text.append(chunk, n);
+        if (n < sizeof chunk) {
             break;
         }
     }
     std::fclose(f);
-    return kib;
+    return text;
+}
+
+std::string FindWineProcess()
+{
+    // This program's arguments as the Unix command line holds them: NUL after each.
+    std::string mine;
+    for (int i = 1; i < __argc; ++i) {
+        mine += std::string(__argv[i]) + '\0';
+    }
+    const std::string self = SelfPath();
+    const std::string exe = self.substr(self.find_last_of("\\/") + 1);
+    WIN32_FIND_DATAA entry;
+    HANDLE find = ::FindFirstFileA("Z:\\proc\\*", &entry);
+    if (find == INVALID_HANDLE_VALUE) {
+        return std::string();
+    }
+    std::string found;
+    int matches = 0;
+    for (int entries = 0; entries < 1000000; ++entries) {
+        const std::string name = entry.cFileName;
+        if (!name.empty() && name.find_first_not_of("0123456789") == std::string::npos) {
+            const std::string dir = "Z:\\proc\\" + name;
+            std::string cmdline = ReadUnixFile(dir + "\\cmdline");
+            // Wine rewrites its argv in place and pads the rest with NULs.
+            cmdline.erase(cmdline.find_last_not_of('\0') + 1);
+            cmdline += '\0';
+            const std::size_t program = cmdline.find('\0');
+            if (program != std::string::npos && cmdline.compare(program + 1, std::string::npos, mine) == 0 &&
+                cmdline.substr(0, program).find(exe) != std::string::npos) {
+                found = dir;
+                ++matches;
+            }
+        }
+        if (!::FindNextFileA(find, &entry)) {
+            break;
+        }
+    }
+    ::FindClose(find);
+    return matches == 1 ? found : std::string(); // two alike could not be told apart
+}
+
+long WineProcessResidentKiB()
+{
+    static const std::string process = FindWineProcess();
+    if (process.empty()) {
+        return -1;
+    }
+    const std::string status = ReadUnixFile(process + "\\status");
+    const std::size_t at = status.find("VmRSS:");
+    return at == std::string::npos ? -1 : std::atol(status.c_str() + at + 6);
 }
 
 } // namespace
