@@ -91,7 +91,7 @@ bool ParseOptions(int argc, char** argv, Options& o)
             o.devices = static_cast<int>(v);
         } else if (name == "--simulators" && whole && v >= 1 && v <= 64) {
             o.simulators = static_cast<int>(v);
-        } else if (name == "--minutes" && v > 0 && v <= 24 * 60) {
+        } else if (name == "--minutes" && v >= 0.5 && v <= 24 * 60) {
             o.runSeconds = v * 60;
         } else if (name == "--seconds" && v >= 30 && v <= 24 * 3600) {
             o.runSeconds = v;
