@@ -117,6 +117,34 @@ TEST(IOBoxSimulatorFaultTest, DropAllAndRefuseNew)
     EXPECT_TRUE(ModbusClient(port).Connected());
 }
 
+TEST(IOBoxSimulatorFaultTest, DropSomeClosesThatManyAndServesTheRest)
+{
+    auto sim = Started();
+    std::vector<std::unique_ptr<RawClient>> clients;
+    for (int i = 0; i < 4; ++i) {
+        clients.push_back(std::make_unique<RawClient>(sim->Port()));
+    }
+    ASSERT_TRUE(sim->WaitForConnections(4, kWait));
+    EXPECT_EQ(sim->DropSome(3), 3u);
+    EXPECT_EQ(sim->ConnectionCount(), 1);
+    RawClient* kept = nullptr;
+    int closed = 0;
+    for (auto& client : clients) {
+        // The dropped ones are closed when DropSome returns; the short wait is for the one kept.
+        if (client->WaitClosed(milliseconds(200))) {
+            ++closed;
+        } else {
+            kept = client.get();
+        }
+    }
+    EXPECT_EQ(closed, 3);
+    ASSERT_NE(kept, nullptr);
+    ASSERT_TRUE(kept->Send(Request(1, kReadInputs, 0, 12)));
+    EXPECT_EQ(kept->ReadFrame(kWait).size(), 11u) << "the client kept is still served";
+    EXPECT_EQ(sim->DropSome(5), 1u) << "no more than are connected";
+    EXPECT_EQ(sim->ConnectionCount(), 0);
+}
+
 TEST(IOBoxSimulatorFaultTest, StallDelaysOneClientWithoutBlockingOthers)
 {
     constexpr milliseconds kStall{800};

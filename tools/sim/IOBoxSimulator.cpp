@@ -162,6 +162,17 @@ void IOBoxSimulator::DropAll()
     });
 }
 
+std::size_t IOBoxSimulator::DropSome(std::size_t count)
+{
+    // Shared, because a command that outlives RunOnLoop's wait still writes its result.
+    auto closed = std::make_shared<std::size_t>(0);
+    server_->RunOnLoop([this, count, closed] {
+        *closed = server_->CloseSomeClients(count);
+        return true;
+    });
+    return *closed;
+}
+
 bool IOBoxSimulator::RefuseNew(bool on)
 {
     return server_->RunOnLoop([this, on] { return server_->SetRefusing(on); });

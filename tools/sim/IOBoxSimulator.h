@@ -103,6 +103,11 @@ public:
     // reply; Stall delays whatever is sent.
     // Closes every client connection; returns once they are closed.
     void DropAll();
+    // Closes `count` client connections picked at random (every one when fewer are connected)
+    // and returns how many it closed, once they are closed. From the request observer it runs
+    // after the current request and returns 0, as it does when the server thread did not take
+    // the command within 5 s (LastError() says so).
+    std::size_t DropSome(std::size_t count);
     // On: closes the listening socket, so connects are refused. Off: listens again on the same
     // port. Returns false when listening again failed (see LastError()).
     bool RefuseNew(bool on);

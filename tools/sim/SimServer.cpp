@@ -268,6 +268,26 @@ void IOBoxSimulator::Server::CloseAllClients()
     }
 }
 
+std::size_t IOBoxSimulator::Server::CloseSomeClients(std::size_t count)
+{
+    if (!loop_) {
+        return 0;
+    }
+    std::vector<ConnectionPtr> all;
+    all.reserve(loop_->clients.size());
+    for (const auto& entry : loop_->clients) {
+        all.push_back(entry.second);
+    }
+    // A partial shuffle: the first `picked` entries are a uniform random choice.
+    const std::size_t picked = std::min(count, all.size());
+    for (std::size_t i = 0; i < picked; ++i) {
+        std::uniform_int_distribution<std::size_t> pick(i, all.size() - 1);
+        std::swap(all[i], all[pick(rng_)]);
+        CloseClient(*all[i]);
+    }
+    return picked;
+}
+
 bool IOBoxSimulator::Server::SetRefusing(bool on)
 {
     faults_.refusing.store(on);

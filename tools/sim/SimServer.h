@@ -47,6 +47,8 @@ public:
     bool RunOnLoop(std::function<bool()> fn);
     // These run on the server thread (through RunOnLoop).
     void CloseAllClients();
+    // Closes `count` clients picked at random (all when fewer are connected); how many it closed.
+    std::size_t CloseSomeClients(std::size_t count);
     bool SetRefusing(bool on);
 
     const SimulatorConfig& config_;
