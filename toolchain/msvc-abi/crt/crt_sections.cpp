@@ -1,5 +1,5 @@
 // The static parts of Microsoft's C runtime that msvcrt.lib/vcruntime.lib give a module and Wine does not: initialiser
-// tables, atexit, the /GS cookie, _fltused, __chkstk. Linked into every DLL and program of this build.
+// tables, atexit, the /GS cookie, _fltused, __isa_available, __chkstk. Linked into every DLL and program of this build.
 #include "crt_internal.h"
 
 #include <intrin.h>
@@ -28,6 +28,11 @@ __declspec(allocate(".CRT$XTZ")) _PVFV __xt_z[] = {nullptr};
 
 // Floating point in use: the UCRT's printf needs no special start-up, the symbol only has to exist.
 int _fltused = 0x9875;
+
+// The instruction-set level the STL's bit utilities (under <random>, for one) test before they use
+// lzcnt or tzcnt. vcruntime's start-up raises it from cpuid; 0 is the x64 baseline, which every
+// x64 processor has, so those utilities take their portable path.
+int __isa_available = 0;
 
 // The /GS cookie: a fixed value until the entry point mixes in the process's own randomness.
 uintptr_t __security_cookie = 0x00002B992DDFA232ULL;
