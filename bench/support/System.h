@@ -36,6 +36,11 @@ private:
     // The process and the pipe's read end: a pid and a descriptor, or two Windows handles.
     ChildProcess(long long pid, std::intptr_t process, std::intptr_t out) : m_pid(pid), m_process(process), m_out(out) {}
 
+    // The next whole line of what was read, without its line end; false when none is complete.
+    bool TakeLine(std::string& line);
+    // What is left after the pipe's end, as a last line; false when nothing is.
+    bool TakeRest(std::string& line);
+
     long long m_pid;
     std::intptr_t m_process;
     std::intptr_t m_out;

@@ -116,10 +116,7 @@ bool ChildProcess::ReadLine(std::string& line, std::chrono::milliseconds timeout
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     // Bounded by the deadline and by the pipe's end; each turn either reads or waits.
     for (int turn = 0; turn < 1000000; ++turn) {
-        const auto newline = m_buffer.find('\n');
-        if (newline != std::string::npos) {
-            line = m_buffer.substr(0, newline);
-            m_buffer.erase(0, newline + 1);
+        if (TakeLine(line)) {
             return true;
         }
         if (m_out < 0) {
@@ -144,12 +141,7 @@ bool ChildProcess::ReadLine(std::string& line, std::chrono::milliseconds timeout
             }
             close(static_cast<int>(m_out));
             m_out = -1;
-            if (!m_buffer.empty()) {
-                line.swap(m_buffer);
-                m_buffer.clear();
-                return true;
-            }
-            return false;
+            return TakeRest(line);
         }
         m_buffer.append(chunk, static_cast<std::size_t>(n));
     }

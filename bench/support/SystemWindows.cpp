@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/Command.h"
 #include "support/Process.h"
 
 namespace bench {
@@ -22,27 +23,6 @@ namespace {
 
 HANDLE AsHandle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 std::intptr_t FromHandle(HANDLE h) { return reinterpret_cast<std::intptr_t>(h); }
-
-// One argument as the C runtime's command-line parser reads it back.
-std::string Quote(const std::string& arg)
-{
-    if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) {
-        return arg;
-    }
-    std::string out = "\"";
-    std::size_t backslashes = 0;
-    for (const char c : arg) {
-        if (c == '\\') {
-            ++backslashes;
-            continue;
-        }
-        out.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
-        backslashes = 0;
-        out += c;
-    }
-    out.append(backslashes * 2, '\\');
-    return out + "\"";
-}
 
 double Seconds(const FILETIME& t)
 {
@@ -188,7 +168,7 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const std::vector<std::string>
     ::SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
     std::string commandLine;
     for (const auto& arg : argv) {
-        commandLine += (commandLine.empty() ? "" : " ") + Quote(arg);
+        commandLine += (commandLine.empty() ? "" : " ") + testsupport::QuotedArgument(arg);
     }
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
@@ -234,13 +214,7 @@ bool ChildProcess::ReadLine(std::string& line, std::chrono::milliseconds timeout
     // An anonymous pipe cannot be waited on: it is peeked every few milliseconds until the
     // deadline, so a read never blocks.
     for (int turn = 0; turn < 10000000; ++turn) {
-        const auto newline = m_buffer.find('\n');
-        if (newline != std::string::npos) {
-            line = m_buffer.substr(0, newline);
-            m_buffer.erase(0, newline + 1);
-            if (!line.empty() && line.back() == '\r') {
-                line.pop_back();
-            }
+        if (TakeLine(line)) {
             return true;
         }
         if (m_out == 0) {
@@ -250,12 +224,7 @@ bool ChildProcess::ReadLine(std::string& line, std::chrono::milliseconds timeout
         if (!::PeekNamedPipe(AsHandle(m_out), nullptr, 0, nullptr, &available, nullptr)) {
             ::CloseHandle(AsHandle(m_out)); // the child's end is closed
             m_out = 0;
-            if (!m_buffer.empty()) {
-                line.swap(m_buffer);
-                m_buffer.clear();
-                return true;
-            }
-            return false;
+            return TakeRest(line);
         }
         if (available == 0) {
             if (std::chrono::steady_clock::now() >= deadline) {

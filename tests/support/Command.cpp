@@ -18,6 +18,28 @@
 
 namespace testsupport {
 
+#ifdef _WIN32
+// One argument as the C runtime's command-line parser takes it apart again.
+std::string QuotedArgument(const std::string& arg)
+{
+    if (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string::npos) {
+        return arg;
+    }
+    std::string quoted = "\"";
+    std::size_t backslashes = 0;
+    for (char c : arg) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    return quoted.append(backslashes * 2, '\\') + "\"";
+}
+#endif
+
 namespace {
 
 constexpr int kKilled = 137;   // what a shell reports for a child ended by SIGKILL
@@ -40,26 +62,6 @@ std::filesystem::path RunDirectory()
 
 #ifdef _WIN32
 
-// One argument as the C runtime's command-line parser takes it apart again.
-std::string Quoted(const std::string& arg)
-{
-    if (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string::npos) {
-        return arg;
-    }
-    std::string quoted = "\"";
-    std::size_t backslashes = 0;
-    for (char c : arg) {
-        if (c == '\\') {
-            ++backslashes;
-            continue;
-        }
-        quoted.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
-        backslashes = 0;
-        quoted += c;
-    }
-    return quoted.append(backslashes * 2, '\\') + "\"";
-}
-
 HANDLE Inheritable(const std::filesystem::path& path, DWORD access, DWORD disposition)
 {
     SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
@@ -70,9 +72,9 @@ HANDLE Inheritable(const std::filesystem::path& path, DWORD access, DWORD dispos
 int Run(const std::string& program, const std::vector<std::string>& args, const std::string& input, int timeoutS,
         const std::filesystem::path& out, const std::filesystem::path& err)
 {
-    std::string line = Quoted(program);
+    std::string line = QuotedArgument(program);
     for (const auto& arg : args) {
-        line += " " + Quoted(arg);
+        line += " " + QuotedArgument(arg);
     }
     SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
     HANDLE inRead = nullptr;

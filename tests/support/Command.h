@@ -22,4 +22,9 @@ CommandResult RunCommand(const std::string& program, const std::vector<std::stri
 // The whole file, or "" when it cannot be read.
 std::string ReadFile(const std::string& path);
 
+#ifdef _WIN32
+// One argument of a command line as the C runtime's parser takes it apart again.
+std::string QuotedArgument(const std::string& arg);
+#endif
+
 } // namespace testsupport
