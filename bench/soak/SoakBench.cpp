@@ -336,9 +336,14 @@ void PrintSample(const Sample& s, int devices)
 {
     const long minute = std::lround(s.dueMs / 60000);
     const std::string label = minute * 60000.0 == s.dueMs ? bench::Format("minute %ld", minute) : std::string("end");
-    std::printf("sample %s (%s)  %s %s  threads %s  %s %s  connected %d/%d  polls %ld  events %ld  "
+    // Windows adds the resident memory (under Wine, of the Linux process) to its private bytes.
+    const std::string resident = bench::ResidentFigureName() == nullptr
+        ? std::string()
+        : bench::Format("  %s %s", bench::ResidentFigureName(), Figure(s.process.residentKiB).c_str());
+    std::printf("sample %s (%s)  %s %s%s  threads %s  %s %s  connected %d/%d  polls %ld  events %ld  "
                 "offline %ld  online %ld  drops %ld%s\n",
                 MinSec(s.atMs).c_str(), label.c_str(), bench::MemoryFigureName(), Figure(s.process.memoryKiB).c_str(),
+                resident.c_str(),
                 Figure(s.process.threads).c_str(), bench::HandleFigureName(), Figure(s.process.handles).c_str(),
                 s.connected, devices, s.polls, s.events, s.offline, s.online, s.drops,
                 s.settled ? "" : "  (not settled: taken 45 s past its minute)");
@@ -703,18 +708,22 @@ int main(int argc, char** argv)
         const Sample& l = samples.back();
         growth.AddRow({"samples compared", MinSec(b.atMs) + (b.settled ? "" : " (not settled)"),
                        MinSec(l.atMs) + (l.settled ? "" : " (not settled)"), "", "", ""});
-        auto memory = [&](const std::string& name, const Sample& from) {
-            if (from.process.memoryKiB >= 0 && l.process.memoryKiB >= 0) {
-                const long kib = l.process.memoryKiB - from.process.memoryKiB;
-                const double pct = 100.0 * static_cast<double>(kib) / static_cast<double>(from.process.memoryKiB);
-                growth.AddRow({name, bench::Format("%ld", from.process.memoryKiB),
-                               bench::Format("%ld", l.process.memoryKiB), bench::Format("%+ld KiB (%+.2f %%)", kib, pct),
-                               "<= 1 %", Verdict(pct <= 1.0)});
+        auto memory = [&](const std::string& name, const Sample& from, bool resident = false) {
+            const long before = resident ? from.process.residentKiB : from.process.memoryKiB;
+            const long after = resident ? l.process.residentKiB : l.process.memoryKiB;
+            if (before >= 0 && after >= 0) {
+                const long kib = after - before;
+                const double pct = 100.0 * static_cast<double>(kib) / static_cast<double>(before);
+                growth.AddRow({name, bench::Format("%ld", before), bench::Format("%ld", after),
+                               bench::Format("%+ld KiB (%+.2f %%)", kib, pct), "<= 1 %", Verdict(pct <= 1.0)});
             } else {
                 growth.AddRow({name, "n/a", "n/a", "n/a", "<= 1 %", "n/a (not measurable here)"});
             }
         };
         memory(bench::MemoryFigureName(), b);
+        if (bench::ResidentFigureName() != nullptr) {
+            memory(bench::ResidentFigureName(), b, true);
+        }
         // A box's first offline and online round leaves memory that later rounds reuse, so the
         // growth from minute 5 holds the first outage of every simulator after it. Growth from
         // once every simulator has had one tells a cost per round apart from that.
