@@ -476,8 +476,6 @@ Result RunOurs(const Options& o, int simPort, long& errorLines)
     return r;
 }
 
-std::string LoadText(double load) { return load < 0 ? std::string("n/a") : bench::Format("%.2f", load); }
-
 std::string Fraction(std::size_t a, std::size_t b) { return bench::Format("%zu / %zu", a, b); }
 
 } // namespace
@@ -558,7 +556,8 @@ int main(int argc, char** argv)
     std::printf("\nScale: %d devices, %d input(s) in alarm per poll, production timing (pause %.0f ms), "
                 "steady window %d s after logins + %d s; %d login threads; load average %s -> %s\n"
                 "anchor: one thread per device with libmodbus, polling the same simulator with the same pause\n\n",
-                o.devices, o.alarms, kPeriodMs, o.windowS, o.settleS, o.loginThreads, LoadText(loadBefore).c_str(), LoadText(loadAfter).c_str());
+                o.devices, o.alarms, kPeriodMs, o.windowS, o.settleS, o.loginThreads, bench::Measured(loadBefore, 2).c_str(),
+                bench::Measured(loadAfter, 2).c_str());
     bench::Table table({"measure", "iobox.d", "anchor", "ratio", "goal (N = 1000)", "verdict"});
     const bool late = ours.polls.late > 0 || ours.polls.early > 0 || ours.polls.missing > 0;
     auto both = [&](const char* name, const std::string& a, const std::string& b, const std::string& ratio,
@@ -581,29 +580,31 @@ int main(int argc, char** argv)
          ours.alarms == ours.alarmsExpected ? "met" : "MISSED");
     both("events delivered / alarms raised (whole run)", bench::Format("%ld / %ld", ours.eventsDelivered, ours.eventsRaised),
          "-", "", "all", ours.eventsDelivered == ours.eventsRaised ? "met" : "MISSED");
-    const auto kib = [](double v) { return v < 0 ? std::string("n/a") : bench::Format("%.1f", v); };
-    const auto kibRatio = [](double a, double b) { return a < 0 || b < 0 ? std::string() : bench::Format("%.2f", bench::Ratio(a, b)); };
+    const auto kibRatio = [](double a, double b) {
+        return a < 0 || b < 0 ? std::string() : bench::Format("%.2f", bench::Ratio(a, b));
+    };
     // The memory goal is the resident one; Windows adds its private bytes (commit charge).
     const bool separateResident = bench::ResidentFigureName() != nullptr;
     const std::string memoryRow = std::string(bench::MemoryFigureName()) + " per device";
     const char* const memoryGoal = "<= 32";
     const std::string memoryVerdict =
         ours.residentPerDeviceKiB < 0 ? "n/a" : (ours.residentPerDeviceKiB <= 32 ? "met" : "MISSED");
-    both(memoryRow.c_str(), kib(ours.memoryPerDeviceKiB), haveAnchor ? kib(anchor.memoryPerDeviceKiB) : "-",
+    both(memoryRow.c_str(), bench::Measured(ours.memoryPerDeviceKiB, 1),
+         haveAnchor ? bench::Measured(anchor.memoryPerDeviceKiB, 1) : "-",
          haveAnchor ? kibRatio(ours.memoryPerDeviceKiB, anchor.memoryPerDeviceKiB) : "",
          separateResident ? "" : memoryGoal, separateResident ? "" : memoryVerdict);
     if (separateResident) {
         const std::string residentRow = std::string(bench::ResidentFigureName()) + " per device";
-        both(residentRow.c_str(), kib(ours.residentPerDeviceKiB), haveAnchor ? kib(anchor.residentPerDeviceKiB) : "-",
+        both(residentRow.c_str(), bench::Measured(ours.residentPerDeviceKiB, 1),
+             haveAnchor ? bench::Measured(anchor.residentPerDeviceKiB, 1) : "-",
              haveAnchor ? kibRatio(ours.residentPerDeviceKiB, anchor.residentPerDeviceKiB) : "", memoryGoal,
              memoryVerdict);
     }
-    const auto perDevice = [](double v) { return v < 0 ? std::string("n/a") : bench::Format("%.2f", v); };
-    both("threads per device", perDevice(ours.threadsPerDevice), haveAnchor ? perDevice(anchor.threadsPerDevice) : "-",
-         "", "", "");
+    both("threads per device", bench::Measured(ours.threadsPerDevice, 2),
+         haveAnchor ? bench::Measured(anchor.threadsPerDevice, 2) : "-", "", "", "");
     const std::string handlesRow = std::string(bench::HandleFigureName()) + " per device";
-    both(handlesRow.c_str(), perDevice(ours.handlesPerDevice), haveAnchor ? perDevice(anchor.handlesPerDevice) : "-", "",
-         "", "");
+    both(handlesRow.c_str(), bench::Measured(ours.handlesPerDevice, 2),
+         haveAnchor ? bench::Measured(anchor.handlesPerDevice, 2) : "-", "", "", "");
     both("CPU, % of one core (all devices)", bench::Format("%.3f", ours.cpuPercent),
          haveAnchor ? bench::Format("%.3f", anchor.cpuPercent) : "-",
          haveAnchor ? bench::Format("%.2f", bench::Ratio(ours.cpuPercent, anchor.cpuPercent)) : "", "<= 1.5",
@@ -617,16 +618,16 @@ int main(int argc, char** argv)
         both("Unit with every device logged in, ms", bench::Format("%.1f", ours.unitMs), "-", "", "", "");
     }
     // Handles are not numbered densely: Windows has no highest one, and no futex hash either.
-    const auto count = [](int v) { return v < 0 ? std::string("n/a") : bench::Format("%d", v); };
     const auto handles = [&](const Result& r) {
-        return r.highestDescriptor < 0 ? count(r.descriptors) : bench::Format("%d / %d", r.descriptors, r.highestDescriptor);
+        return r.highestDescriptor < 0 ? bench::Measured(r.descriptors)
+                                       : bench::Format("%d / %d", r.descriptors, r.highestDescriptor);
     };
     const std::string handlesTotalRow =
         std::string(bench::HandleFigureName()) + (bench::HighestDescriptor() < 0 ? "" : " / highest number");
     both(handlesTotalRow.c_str(), handles(ours), haveAnchor ? handles(anchor) : "-", "", "", "");
     both("threads", bench::Format("%d", ours.threads), haveAnchor ? bench::Format("%d", anchor.threads) : "-", "", "", "");
-    both("futex hash slots of the process (0: global)", count(ours.futexSlots),
-         haveAnchor ? count(anchor.futexSlots) : "-", "", "", "");
+    both("futex hash slots of the process (0: global)", bench::Measured(ours.futexSlots),
+         haveAnchor ? bench::Measured(anchor.futexSlots) : "-", "", "", "");
     both("error lines logged (listed above the table)", bench::Format("%ld", errorLines), "-", "", "", "");
     std::fputs(table.Render().c_str(), stdout);
     std::printf("(goals apply at N = 1000; CPU and memory are this process's over the window, the simulator excluded)\n");

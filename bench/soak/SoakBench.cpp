@@ -330,7 +330,6 @@ struct Sample {
     bool settled = false;     // taken at a quiet moment (see Quiet)
 };
 
-std::string Figure(long value) { return value < 0 ? std::string("n/a") : bench::Format("%ld", value); }
 
 void PrintSample(const Sample& s, int devices)
 {
@@ -339,12 +338,12 @@ void PrintSample(const Sample& s, int devices)
     // Windows adds the resident memory (under Wine, of the Linux process) to its private bytes.
     const std::string resident = bench::ResidentFigureName() == nullptr
         ? std::string()
-        : bench::Format("  %s %s", bench::ResidentFigureName(), Figure(s.process.residentKiB).c_str());
+        : bench::Format("  %s %s", bench::ResidentFigureName(), bench::Measured(s.process.residentKiB).c_str());
     std::printf("sample %s (%s)  %s %s%s  threads %s  %s %s  connected %d/%d  polls %ld  events %ld  "
                 "offline %ld  online %ld  drops %ld%s\n",
-                MinSec(s.atMs).c_str(), label.c_str(), bench::MemoryFigureName(), Figure(s.process.memoryKiB).c_str(),
+                MinSec(s.atMs).c_str(), label.c_str(), bench::MemoryFigureName(), bench::Measured(s.process.memoryKiB).c_str(),
                 resident.c_str(),
-                Figure(s.process.threads).c_str(), bench::HandleFigureName(), Figure(s.process.handles).c_str(),
+                bench::Measured(s.process.threads).c_str(), bench::HandleFigureName(), bench::Measured(s.process.handles).c_str(),
                 s.connected, devices, s.polls, s.events, s.offline, s.online, s.drops,
                 s.settled ? "" : "  (not settled: taken 45 s past its minute)");
     std::fflush(stdout);

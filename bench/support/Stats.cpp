@@ -92,4 +92,9 @@ std::string Format(const char* format, ...)
     return std::string(buffer, std::min<std::size_t>(static_cast<std::size_t>(n), sizeof buffer - 1));
 }
 
+std::string Measured(double value, int decimals)
+{
+    return value < 0 ? std::string("n/a") : Format("%.*f", decimals, value);
+}
+
 } // namespace bench

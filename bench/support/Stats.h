@@ -35,5 +35,7 @@ private:
 
 // printf-style formatting into a std::string.
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// A measured figure with that many decimals, or "n/a" where it could not be had (negative).
+std::string Measured(double value, int decimals = 0);
 
 } // namespace bench

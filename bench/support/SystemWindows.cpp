@@ -357,15 +357,8 @@ double LoadAverage1()
     if (!testsupport::RunsUnderWine()) {
         return -1;
     }
-    std::FILE* f = std::fopen("Z:\\proc\\loadavg", "r");
-    double load = -1;
-    if (f != nullptr) {
-        if (std::fscanf(f, "%lf", &load) != 1) {
-            load = -1;
-        }
-        std::fclose(f);
-    }
-    return load;
+    const std::string text = ReadUnixFile("Z:\\proc\\loadavg");
+    return text.empty() ? -1 : std::atof(text.c_str());
 }
 
 int OnlineCpus()

@@ -3,6 +3,7 @@
 #include "crt_internal.h"
 
 #include <intrin.h>
+#include <isa_availability.h>
 #include <stdlib.h>
 #include <windows.h>
 
@@ -30,9 +31,9 @@ __declspec(allocate(".CRT$XTZ")) _PVFV __xt_z[] = {nullptr};
 int _fltused = 0x9875;
 
 // The instruction-set level the STL's bit utilities (under <random>, for one) test before they use
-// lzcnt or tzcnt. vcruntime's start-up raises it from cpuid; 0 is the x64 baseline, which every
+// lzcnt or tzcnt. vcruntime's start-up raises it from cpuid; SSE2 is the x64 baseline, which every
 // x64 processor has, so those utilities take their portable path.
-int __isa_available = 0;
+int __isa_available = __ISA_AVAILABLE_SSE2;
 
 // The /GS cookie: a fixed value until the entry point mixes in the process's own randomness.
 uintptr_t __security_cookie = 0x00002B992DDFA232ULL;
