@@ -6,6 +6,7 @@
 
 int main(int argc, char** argv)
 {
+    testsupport::ReportAbruptEnds();
     ::testing::InitGoogleMock(&argc, argv);
     testsupport::StartWatchdog();
     return RUN_ALL_TESTS();

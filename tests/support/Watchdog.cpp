@@ -5,7 +5,9 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <csignal>
 #include <cstdlib>
+#include <exception>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -222,7 +224,53 @@ void Watch(int seconds)
     EndProcess(); // no exit handlers: the hang may be in one of them
 }
 
+[[noreturn]] void OnTerminate()
+{
+    std::fputs("test program: std::terminate called", stderr);
+    if (const std::exception_ptr current = std::current_exception()) {
+        try {
+            std::rethrow_exception(current);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, ", by an uncaught exception: %s", e.what());
+        } catch (...) {
+            std::fputs(", by an uncaught exception", stderr);
+        }
+    }
+    std::fputs("\n", stderr);
+    std::abort();
+}
+
+#ifdef _WIN32
+// The C runtime's abort() ends the program with exit code 3 and says nothing.
+void OnAbort(int) { std::fputs("test program: abort() called, ending with exit code 3\n", stderr); }
+
+LONG WINAPI OnUnhandled(EXCEPTION_POINTERS* info)
+{
+    const auto address = reinterpret_cast<std::uintptr_t>(info->ExceptionRecord->ExceptionAddress);
+    std::fprintf(stderr, "test program: unhandled exception 0x%08lx at 0x%llx",
+                 static_cast<unsigned long>(info->ExceptionRecord->ExceptionCode),
+                 static_cast<unsigned long long>(address));
+    for (const Module& m : LoadedModules()) {
+        if (address >= m.begin && address < m.end) {
+            std::fprintf(stderr, " (%s+0x%llx)", m.name.c_str(), static_cast<unsigned long long>(address - m.begin));
+        }
+    }
+    std::fputs("\n", stderr);
+    return EXCEPTION_CONTINUE_SEARCH; // on to the debugger, as without this filter
+}
+#endif
+
 } // namespace
+
+void ReportAbruptEnds()
+{
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    std::set_terminate(OnTerminate);
+#ifdef _WIN32
+    std::signal(SIGABRT, OnAbort);
+    ::SetUnhandledExceptionFilter(OnUnhandled);
+#endif
+}
 
 void StartWatchdog()
 {

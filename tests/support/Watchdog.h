@@ -5,6 +5,11 @@
 
 namespace testsupport {
 
+// A program that ends abruptly says how: its output unbuffered (nothing is lost in a buffer when
+// it dies), std::terminate and, on Windows, abort() and an unhandled exception reported on the
+// error output. Called first in main.
+void ReportAbruptEnds();
+
 // Starts the watchdog for the whole run, after GoogleTest is initialised.
 void StartWatchdog();
 
