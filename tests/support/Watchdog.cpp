@@ -84,6 +84,17 @@ std::vector<Module> LoadedModules()
     return modules;
 }
 
+// The module an address falls in, or none.
+const Module* ModuleOf(const std::vector<Module>& modules, std::uintptr_t address)
+{
+    for (const Module& m : modules) {
+        if (address >= m.begin && address < m.end) {
+            return &m;
+        }
+    }
+    return nullptr;
+}
+
 // Each thread's instruction pointer and the words of its stack that point into a module (its
 // return addresses among them, with stale ones), as module+offset: llvm-symbolizer
 // --relative-address --obj=<module> <offset> names them from the module's PDB.
@@ -91,14 +102,12 @@ void ListThreadsHere(const std::vector<DWORD>& threads)
 {
     const std::vector<Module> modules = LoadedModules();
     const auto print = [&modules](const char* label, std::uintptr_t address) {
-        for (const Module& m : modules) {
-            if (address >= m.begin && address < m.end) {
-                std::fprintf(stderr, "  %s %s+0x%llx\n", label, m.name.c_str(),
-                             static_cast<unsigned long long>(address - m.begin));
-                return true;
-            }
+        const Module* m = ModuleOf(modules, address);
+        if (m != nullptr) {
+            std::fprintf(stderr, "  %s %s+0x%llx\n", label, m->name.c_str(),
+                         static_cast<unsigned long long>(address - m->begin));
         }
-        return false;
+        return m != nullptr;
     };
     for (const DWORD id : threads) {
         HANDLE thread = id == ::GetCurrentThreadId()
@@ -250,10 +259,9 @@ LONG WINAPI OnUnhandled(EXCEPTION_POINTERS* info)
     std::fprintf(stderr, "test program: unhandled exception 0x%08lx at 0x%llx",
                  static_cast<unsigned long>(info->ExceptionRecord->ExceptionCode),
                  static_cast<unsigned long long>(address));
-    for (const Module& m : LoadedModules()) {
-        if (address >= m.begin && address < m.end) {
-            std::fprintf(stderr, " (%s+0x%llx)", m.name.c_str(), static_cast<unsigned long long>(address - m.begin));
-        }
+    const std::vector<Module> modules = LoadedModules();
+    if (const Module* m = ModuleOf(modules, address)) {
+        std::fprintf(stderr, " (%s+0x%llx)", m->name.c_str(), static_cast<unsigned long long>(address - m->begin));
     }
     std::fputs("\n", stderr);
     return EXCEPTION_CONTINUE_SEARCH; // on to the debugger, as without this filter
